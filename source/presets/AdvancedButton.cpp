@@ -2,7 +2,8 @@
 
 #include "presets/MenuButton.h"
 
-AdvancedButton::AdvancedButton() : juce::Button ({})
+AdvancedButton::AdvancedButton() :
+    juce::Button ({})
 {
 }
 

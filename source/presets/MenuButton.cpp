@@ -1,6 +1,7 @@
 #include "presets/MenuButton.h"
 
-MenuButton::MenuButton() : juce::Button ({})
+MenuButton::MenuButton() :
+    juce::Button ({})
 {
 }
 

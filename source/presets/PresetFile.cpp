@@ -64,9 +64,11 @@ juce::String PresetFile::storedNameFor (const juce::String& typedName)
 
 juce::File PresetFile::fileFor (const juce::File& folder, const juce::String& storedName)
 {
-    // A stored name holds no separator, so the file is always a direct child.
+    // Not getChildFile: it reads a name starting with "~" as a path from a home
+    // folder, which would put "~.orvanepreset" in the working directory. A stored
+    // name holds no separator, so appending it keeps the file inside the folder.
     jassert (storedName.isNotEmpty() && storedName == storedNameFor (storedName));
-    return folder.getChildFile (storedName + extension);
+    return juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + storedName + extension);
 }
 
 juce::Array<juce::File> PresetFile::listFolder (const juce::File& folder)
