@@ -156,20 +156,6 @@ bool PresetFile::applyText (juce::AudioProcessorValueTreeState& state, const juc
     if (! tree.isValid())
         return false;
 
-    // A value such as "nan" would otherwise reach the parameter unclamped (the
-    // range cannot clamp NaN) and from there the audio path and every saved
-    // session; such a child is dropped, so its parameter keeps its value.
-    static const juce::Identifier valueProperty { "value" };
-
-    for (int i = tree.getNumChildren(); --i >= 0;)
-    {
-        const auto child = tree.getChild (i);
-
-        if (child.hasProperty (valueProperty)
-            && ! std::isfinite (static_cast<double> (child.getProperty (valueProperty))))
-            tree.removeChild (i, nullptr);
-    }
-
     StateRestorer::replaceKeepingMissing (state, tree);
     return true;
 }
