@@ -15,8 +15,9 @@
 class StateRestorer
 {
 public:
-    /** Adds a "PARAM" child holding the current value for each parameter the tree
-        lacks, then calls replaceState with it. The tree's other contents are kept. */
+    /** Drops children whose value is not a finite number, adds a "PARAM" child
+        holding the current value for each parameter the tree then lacks, and calls
+        replaceState with it. The tree's other contents are kept. */
     static void replaceKeepingMissing (juce::AudioProcessorValueTreeState& state, juce::ValueTree tree);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "processor/OrvaneChannelProcessor.h"
 
+#include <limits>
 #include <random>
 
 namespace
@@ -156,8 +157,14 @@ TEST (State, PartialTreesChangeOnlyWhatTheyName)
     unknownIds.setProperty ("compactView", true, nullptr);
     unknownIds.appendChild (paramChild ("noSuchParameter", 1.0f), nullptr);
 
+    juce::ValueTree notFinite ("PARAMS");
+    notFinite.setProperty ("compactView", true, nullptr);
+    notFinite.appendChild (paramChild ("mfGain", std::numeric_limits<double>::quiet_NaN()), nullptr);
+    notFinite.appendChild (paramChild ("hpfFreq", std::numeric_limits<double>::infinity()), nullptr);
+
     const std::vector<Case> cases {
         { "missing compactView and children", noCompact, -4.0f, 100.0f, false },
+        { "values that are not finite are ignored", notFinite, 5.0f, 100.0f, true },
         { "child without value resets to default", noValue, 0.0f, 100.0f, true },
         { "tree of another type", otherType, 5.0f, 150.0f, false },
         { "unknown ids are ignored", unknownIds, 5.0f, 100.0f, true },
