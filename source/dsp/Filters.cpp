@@ -35,9 +35,11 @@ void Filters::setHighPass (float hpfFreq) noexcept
 
 void Filters::process (juce::dsp::AudioBlock<float>& block) noexcept
 {
-    if (! highPassOn)
+    const auto channelsToRun = std::min (block.getNumChannels(), numChannels);
+
+    if (! highPassOn || channelsToRun == 0)
         return;
 
-    auto channels = block.getSubsetChannelBlock (0, std::min (block.getNumChannels(), numChannels));
+    auto channels = block.getSubsetChannelBlock (0, channelsToRun);
     highPass.process (juce::dsp::ProcessContextReplacing<float> (channels));
 }
