@@ -146,6 +146,11 @@ bool PresetFile::replaceWithBytes (const juce::File& target, const juce::MemoryB
 
 bool PresetFile::applyText (juce::AudioProcessorValueTreeState& state, const juce::String& content)
 {
+    // The framework's XML parser trusts UTF-8 lead bytes and reads past the end of
+    // text that is not valid UTF-8 (a damaged or foreign file): refuse such text.
+    if (! juce::CharPointer_UTF8::isValidString (content.toRawUTF8(), static_cast<int> (content.getNumBytesAsUTF8())))
+        return false;
+
     auto xml = juce::XmlDocument::parse (content);
 
     if (xml == nullptr)

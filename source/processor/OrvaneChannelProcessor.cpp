@@ -4,6 +4,8 @@
 #include "processor/StateBlockParser.h"
 #include "processor/StateRestorer.h"
 
+#include <algorithm>
+
 namespace
 {
     const juce::Identifier stateType { "PARAMS" };
@@ -17,6 +19,40 @@ OrvaneChannelProcessor::OrvaneChannelProcessor()
       valueTreeState (*this, nullptr, stateType, orvane::createParameterLayout()),
       meterState (std::make_shared<MeterState>())
 {
+    const auto raw = [this] (const char* id)
+    {
+        auto* value = valueTreeState.getRawParameterValue (id);
+        jassert (value != nullptr);
+        return value;
+    };
+
+    namespace id = orvane::ParamIDs;
+    params.inputGain = raw (id::inputGain);
+    params.polarity = raw (id::polarity);
+    params.outputGain = raw (id::outputGain);
+    params.hpfFreq = raw (id::hpfFreq);
+    params.eqOn = raw (id::eqOn);
+    params.lfGain = raw (id::lfGain);
+    params.lfFreqHi = raw (id::lfFreqHi);
+    params.mfFreq = raw (id::mfFreq);
+    params.mfGain = raw (id::mfGain);
+    params.hfGain = raw (id::hfGain);
+    params.hfFreqHi = raw (id::hfFreqHi);
+    params.compOn = raw (id::compOn);
+    params.compThresh = raw (id::compThresh);
+    params.compRelease = raw (id::compRelease);
+    params.compMakeup = raw (id::compMakeup);
+    params.compScHpf = raw (id::compScHpf);
+    params.compPreEq = raw (id::compPreEq);
+    params.compLink = raw (id::compLink);
+    params.bloomMode = raw (id::bloomMode);
+    params.silkTexture = raw (id::silkTexture);
+    params.tmtChannel = raw (id::tmtChannel);
+    params.stWidth = raw (id::stWidth);
+    params.monoMakerHz = raw (id::monoMakerHz);
+    params.osRealtime = raw (id::osRealtime);
+    params.osOffline = raw (id::osOffline);
+
     auto meter = orvane::createGainReductionMeterParameter();
     grMeterParameter = meter.get();
     addParameter (meter.release());
@@ -24,19 +60,310 @@ OrvaneChannelProcessor::OrvaneChannelProcessor()
 
 OrvaneChannelProcessor::~OrvaneChannelProcessor() = default;
 
-void OrvaneChannelProcessor::prepareToPlay (double, int)
+//==============================================================================
+int OrvaneChannelProcessor::chooseOversamplingIndex (float osRealtime, float osOffline, bool nonRealtime) noexcept
 {
-    lastLatencySamples = 0;
+    auto index = juce::roundToInt (osRealtime);
+
+    if (nonRealtime)
+    {
+        // Offline choice 0 is "Same as Realtime"; 1..4 are Off, 2x, 4x, 8x.
+        const auto offline = juce::roundToInt (osOffline);
+
+        if (offline >= 1)
+            index = offline - 1;
+    }
+
+    return std::clamp (index, 0, maximumOsIndex);
+}
+
+void OrvaneChannelProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
+{
+    // 1. Channel count.
+    const auto numChannels = std::max (getTotalNumOutputChannels(), 1);
+
+    // 2. High-pass filter: rate, channels, coefficients for the stored cut-off, states zeroed.
+    filters.prepare (sampleRate, numChannels);
+
+    // 3. Equaliser: rate, min(n, 2) channels, multipliers 1, records reset, snapshot invalid.
+    equaliser.prepare (sampleRate, std::min (numChannels, ParametricEQ::maxChannels));
+
+    // 4. Compressor: rate, detector coefficient, states and outputs zeroed.
+    compressor.prepare (sampleRate);
+
+    // 5. Silk stage, which re-applies its current oversampling index.
+    prepareSilkStage (sampleRate, numChannels >= 2 ? 2 : 1, maximumExpectedSamplesPerBlock);
+
+    // 6. Channel trim: 20 ms ramps, jumps to the gain of its tolerance offset (its target).
+    channelTrim.reset (sampleRate, gainRampSeconds);
+
+    // 7. Stereo stage.
+    prepareStereoStage (sampleRate);
+
+    // 8. Meter record.
+    meterState->sampleRate.store (sampleRate);
+    meterState->numChannels.store (getMainBusNumInputChannels() >= 2 ? 2 : 1);
+
+    // 9. Input and output gains: 20 ms ramps, current value = target, no ramp running.
+    inputGain.reset (sampleRate, gainRampSeconds);
+    outputGain.reset (sampleRate, gainRampSeconds);
+
+    // 10. Oversampling choice.
+    const auto index = chooseOversamplingIndex (params.osRealtime->load(), params.osOffline->load(), isNonRealtime());
+    if (index != currentOsIndex)
+        applyOsIndex (index);
+
+    // 11. Latency.
+    lastLatencySamples = currentSilkLatency();
     setLatencySamples (lastLatencySamples);
 }
 
 void OrvaneChannelProcessor::releaseResources() {}
 
-void OrvaneChannelProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
+void OrvaneChannelProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    // 1. Denormals flushed for the whole call.
     juce::ScopedNoDenormals noDenormals;
+
+    // 2. Every parameter read once; settings updated before any audio is touched.
+    updateParameters();
+
+    const auto numChannels = buffer.getNumChannels();
+
+    // 3. Channel count for the meters.
+    meterState->numChannels.store (numChannels >= 2 ? 2 : 1);
+
+    // 4. Input meters, on the untouched input.
+    measureInputLevels (buffer);
+
+    // 5. Input trim and polarity.
+    applySmoothedGain (buffer, inputGain, polaritySign);
+
+    // 6. Section switches.
+    const bool eqOn = params.eqOn->load() > switchOnThreshold;
+    const bool compOn = params.compOn->load() > switchOnThreshold;
+    const bool compPreEq = params.compPreEq->load() > switchOnThreshold;
+
+    juce::dsp::AudioBlock<float> block (buffer);
+
+    // 7. High-pass filter (Filters skips it while it is off).
+    filters.process (block);
+
+    // 8. Equaliser and compressor, in the chosen order; a section that is off is skipped.
+    if (compPreEq)
+    {
+        if (compOn)
+            compressor.process (block);
+        if (eqOn)
+            equaliser.process (block);
+    }
+    else
+    {
+        if (eqOn)
+            equaliser.process (block);
+        if (compOn)
+            compressor.process (block);
+    }
+
+    // 9. Silk stage.
+    runSilkStage (block);
+
+    // 10. Channel trim.
+    applyChannelTrim (block);
+
+    // 11. Stereo stage, stereo blocks only.
+    if (numChannels >= 2)
+        runStereoStage (block);
+
+    // 12. Output trim.
+    applySmoothedGain (buffer, outputGain, 1.0f);
+
+    // 13. Meters and the host's gain-reduction parameter.
+    GainReduction gainReduction;
+    if (compOn)
+        gainReduction = { compressor.getGainReductionDb(), compressor.getGainReductionChannel0Db(),
+                          compressor.getGainReductionChannel1Db() };
+
+    writeMeters (buffer, gainReduction);
 }
 
+//==============================================================================
+void OrvaneChannelProcessor::updateParameters() noexcept
+{
+    // Read in this order, each value once per block.
+    const auto inputDb = params.inputGain->load();
+    inputGain.setTargetValue (juce::Decibels::decibelsToGain (inputDb));
+
+    const auto outputDb = params.outputGain->load();
+    outputGain.setTargetValue (outputDb <= orvane::outputSilenceDb ? 0.0f : juce::Decibels::decibelsToGain (outputDb));
+
+    polaritySign = params.polarity->load() > switchOnThreshold ? -1.0f : 1.0f;
+
+    updateTolerance (params.tmtChannel->load());
+
+    filters.setHighPass (params.hpfFreq->load());
+
+    const bool lfFreqHi = params.lfFreqHi->load() > switchOnThreshold;
+    const bool hfFreqHi = params.hfFreqHi->load() > switchOnThreshold;
+    const auto mfGainDb = params.mfGain->load();
+    const auto lfGainDb = params.lfGain->load();
+    const auto hfGainDb = params.hfGain->load();
+    const auto mfFreqHz = params.mfFreq->load();
+    equaliser.update (EqSettings::fromParameters (lfFreqHi, hfFreqHi, mfGainDb, lfGainDb, hfGainDb, mfFreqHz));
+
+    const auto thresholdDb = params.compThresh->load();
+    const auto releaseMs = params.compRelease->load();
+    const auto makeupDb = params.compMakeup->load();
+    const bool link = params.compLink->load() > switchOnThreshold;
+    const auto sideChainHz = params.compScHpf->load();
+    compressor.setParameters (thresholdDb, releaseMs, makeupDb, link, sideChainHz);
+
+    const auto bloomMode = params.bloomMode->load();
+    const auto silkTexture = params.silkTexture->load();
+    updateSilkSettings (bloomMode, silkTexture);
+
+    const auto osRealtime = params.osRealtime->load();
+    const auto osOffline = params.osOffline->load();
+    updateOversampling (osRealtime, osOffline);
+
+    const auto stWidth = params.stWidth->load();
+    const auto monoMakerHz = params.monoMakerHz->load();
+    updateStereoSettings (stWidth, monoMakerHz);
+}
+
+void OrvaneChannelProcessor::updateOversampling (float osRealtime, float osOffline) noexcept
+{
+    const auto index = chooseOversamplingIndex (osRealtime, osOffline, isNonRealtime());
+
+    if (index != currentOsIndex)
+        applyOsIndex (index);
+
+    if (currentSilkLatency() != lastLatencySamples)
+    {
+        lastLatencySamples = currentSilkLatency();
+        setLatencySamples (lastLatencySamples);
+    }
+}
+
+void OrvaneChannelProcessor::applyOsIndex (int index) noexcept
+{
+    // SilkStage::applyOsIndex goes here: it selects and resets the oversampler for
+    // the index and recomputes the emphasis filters and the latency.
+    currentOsIndex = std::clamp (index, 0, maximumOsIndex);
+    silkLatencySamples = standInLatency[static_cast<size_t> (currentOsIndex)];
+}
+
+void OrvaneChannelProcessor::applySmoothedGain (juce::AudioBuffer<float>& buffer, juce::SmoothedValue<float>& gain,
+                                                float sign) noexcept
+{
+    const auto numChannels = buffer.getNumChannels();
+    const auto numSamples = buffer.getNumSamples();
+
+    if (! gain.isSmoothing())
+    {
+        // Without a ramp every sample gets the target: one multiplication per channel run.
+        const auto g = gain.getTargetValue() * sign;
+
+        if (g != 1.0f)
+            for (int ch = 0; ch < numChannels; ++ch)
+                juce::FloatVectorOperations::multiply (buffer.getWritePointer (ch), g, numSamples);
+
+        return;
+    }
+
+    auto* const* channels = buffer.getArrayOfWritePointers();
+
+    // The smoother advances once per sample, not once per channel.
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const auto g = gain.getNextValue() * sign;
+
+        for (int ch = 0; ch < numChannels; ++ch)
+            channels[ch][i] *= g;
+    }
+}
+
+//==============================================================================
+// The stages that are being built separately. Each is the identity (or does
+// nothing) until it is wired in.
+
+void OrvaneChannelProcessor::prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize) noexcept
+{
+    // SilkStage::prepare: rate, channel count, maximum block size, work
+    // buffers, the three oversamplers, DC blocker and console shelves, then the
+    // current oversampling index re-applied and every state zeroed.
+    juce::ignoreUnused (sampleRate, numChannels, maximumBlockSize);
+    applyOsIndex (currentOsIndex);
+}
+
+void OrvaneChannelProcessor::prepareStereoStage (double sampleRate) noexcept
+{
+    // StereoStage::prepare: rate, mono-maker coefficient, state zeroed.
+    juce::ignoreUnused (sampleRate);
+}
+
+void OrvaneChannelProcessor::updateTolerance (float tmtChannel) noexcept
+{
+    // ChannelTolerance::computeTolerance (tmtChannel) replaces the neutral values
+    // below; the hand-over to the three blocks is already in place.
+    juce::ignoreUnused (tmtChannel);
+    constexpr std::array<float, 3> frequencyMultipliers { 1.0f, 1.0f, 1.0f };
+    constexpr std::array<float, 3> gainMultipliers { 1.0f, 1.0f, 1.0f };
+    constexpr float thresholdOffsetDb = 0.0f, releaseMultiplier = 1.0f, trimOffsetDb = 0.0f;
+
+    equaliser.setTolerance (frequencyMultipliers, gainMultipliers);
+    compressor.setTolerance (thresholdOffsetDb, releaseMultiplier);
+    channelTrim.setTargetValue (juce::Decibels::decibelsToGain (trimOffsetDb));
+}
+
+void OrvaneChannelProcessor::updateSilkSettings (float bloomMode, float silkTexture) noexcept
+{
+    // SilkStage::setMode (rounded bloomMode) and SilkStage::setAmount (silkTexture).
+    juce::ignoreUnused (bloomMode, silkTexture);
+}
+
+void OrvaneChannelProcessor::updateStereoSettings (float stWidth, float monoMakerHz) noexcept
+{
+    // StereoStage::update (stWidth, monoMakerHz).
+    juce::ignoreUnused (stWidth, monoMakerHz);
+}
+
+void OrvaneChannelProcessor::measureInputLevels (const juce::AudioBuffer<float>& buffer) noexcept
+{
+    // MeterWriter: input peaks and RMS of the untouched input.
+    juce::ignoreUnused (buffer);
+}
+
+void OrvaneChannelProcessor::runSilkStage (juce::dsp::AudioBlock<float>& block) noexcept
+{
+    // SilkStage::process, once prepared, then its added signal (or zeros) appended
+    // to MeterState's silkRing.
+    juce::ignoreUnused (block);
+}
+
+void OrvaneChannelProcessor::applyChannelTrim (juce::dsp::AudioBlock<float>& block) noexcept
+{
+    // Per sample, channelTrim's next value multiplies the first min(N, 2) channels;
+    // the smoother advances once per sample even without channels.
+    juce::ignoreUnused (block);
+}
+
+void OrvaneChannelProcessor::runStereoStage (juce::dsp::AudioBlock<float>& block) noexcept
+{
+    // StereoStage::process on channels 0 and 1: width, then mono maker.
+    juce::ignoreUnused (block);
+}
+
+void OrvaneChannelProcessor::writeMeters (const juce::AudioBuffer<float>& buffer,
+                                          const GainReduction& gainReduction) noexcept
+{
+    // MeterWriter: grDb, grLeftDb, grRightDb from gainReduction, the output levels
+    // and the output ring; then the update of the compGrMeter parameter from grDb
+    // (grMeterParameter and lastGrSent).
+    juce::ignoreUnused (buffer, gainReduction);
+}
+
+//==============================================================================
 bool OrvaneChannelProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {
     const auto out = layouts.getMainOutputChannelSet();

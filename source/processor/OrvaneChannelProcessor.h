@@ -2,8 +2,13 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "dsp/CompressorLimiter.h"
+#include "dsp/Filters.h"
 #include "dsp/MeterState.h"
+#include "dsp/ParametricEQ.h"
 
+#include <array>
+#include <atomic>
 #include <memory>
 
 /**
@@ -70,10 +75,124 @@ public:
     /** Whether the editor shows its compact layout; stored with the plug-in state. */
     bool compactView = false;
 
+    //==============================================================================
+    /** Ramp length of the input, output and channel trims, in seconds. */
+    static constexpr double gainRampSeconds = 0.02;
+
+    /** Highest oversampling index: 0 off, 1 = 2x, 2 = 4x, 3 = 8x. */
+    static constexpr int maximumOsIndex = 3;
+
+    /** A boolean parameter counts as on above this value. */
+    static constexpr float switchOnThreshold = 0.5f;
+
+    /**
+        The oversampling index for the two choices: the osRealtime index, or, while the
+        host renders offline and osOffline is not "Same as Realtime", osOffline's index
+        minus one; clamped to 0..3.
+    */
+    static int chooseOversamplingIndex (float osRealtime, float osOffline, bool nonRealtime) noexcept;
+
+    /** The oversampling index the Silk stage runs at. */
+    int getCurrentOsIndex() const noexcept { return currentOsIndex; }
+
 private:
+    friend struct OrvaneChannelProcessorTestAccess;
+
+    /** The compressor's three smoothed outputs as the meters see them (0 while compOn is off). */
+    struct GainReduction
+    {
+        float all = 0.0f, channel0 = 0.0f, channel1 = 0.0f;
+    };
+
+    /** Every parameter read once, and the settings derived from it handed to the blocks. */
+    void updateParameters() noexcept;
+
+    /** The oversampling choice for this block; applied and latency re-reported when it changes. */
+    void updateOversampling (float osRealtime, float osOffline) noexcept;
+
+    /** Switches the Silk stage's oversampling factor. */
+    void applyOsIndex (int index) noexcept;
+
+    /** The Silk stage's latency at the host rate, in samples. */
+    int currentSilkLatency() const noexcept { return silkLatencySamples; }
+
+    /** Multiplies every channel by a linearly smoothed gain, advanced once per sample. */
+    static void applySmoothedGain (juce::AudioBuffer<float>& buffer, juce::SmoothedValue<float>& gain, float sign) noexcept;
+
+    // Call sites of the Silk stage, the channel tolerance, the channel trim, the stereo
+    // stage and the meter writes, which are being built separately. Until they are
+    // wired in, each is the identity or does nothing; its comment says what runs there.
+    void prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize) noexcept;
+    void prepareStereoStage (double sampleRate) noexcept;
+    void updateTolerance (float tmtChannel) noexcept;
+    void updateSilkSettings (float bloomMode, float silkTexture) noexcept;
+    void updateStereoSettings (float stWidth, float monoMakerHz) noexcept;
+    void measureInputLevels (const juce::AudioBuffer<float>& buffer) noexcept;
+    void runSilkStage (juce::dsp::AudioBlock<float>& block) noexcept;
+    void applyChannelTrim (juce::dsp::AudioBlock<float>& block) noexcept;
+    void runStereoStage (juce::dsp::AudioBlock<float>& block) noexcept;
+    void writeMeters (const juce::AudioBuffer<float>& buffer, const GainReduction& gainReduction) noexcept;
+
+    //==============================================================================
+    // Signal-processing members, in chain order.
+    Filters filters;
+    ParametricEQ equaliser;
+    CompressorLimiter compressor;
+
+    // The SilkStage member goes here. Until it is wired in, the chain keeps the
+    // oversampling index (construction default 1 = 2x) and the latency here. The
+    // stand-in latency of every index is 0 (tests set other values through the test
+    // access to exercise the re-reporting); SilkStage::getLatencySamples replaces it.
+    int currentOsIndex = 1;
+    int silkLatencySamples = 0;
+    std::array<int, maximumOsIndex + 1> standInLatency {};
+
+    /** Per-channel output level tolerance, multiplicatively smoothed over 20 ms. */
+    juce::SmoothedValue<float, juce::ValueSmoothingTypes::Multiplicative> channelTrim { 1.0f };
+
+    // The StereoStage member goes here.
+
+    juce::SmoothedValue<float> inputGain { 1.0f };
+    juce::SmoothedValue<float> outputGain { 1.0f };
+    float polaritySign = 1.0f;
+
+    // The ConsoleVST3Extensions member goes here.
+
     juce::AudioParameterFloat* grMeterParameter = nullptr;
     float lastGrSent = -1.0f;
     int lastLatencySamples = -1;
+
+    /** The parameter state's raw values, looked up once in the constructor. */
+    struct ParameterValues
+    {
+        std::atomic<float>* inputGain = nullptr;
+        std::atomic<float>* polarity = nullptr;
+        std::atomic<float>* outputGain = nullptr;
+        std::atomic<float>* hpfFreq = nullptr;
+        std::atomic<float>* eqOn = nullptr;
+        std::atomic<float>* lfGain = nullptr;
+        std::atomic<float>* lfFreqHi = nullptr;
+        std::atomic<float>* mfFreq = nullptr;
+        std::atomic<float>* mfGain = nullptr;
+        std::atomic<float>* hfGain = nullptr;
+        std::atomic<float>* hfFreqHi = nullptr;
+        std::atomic<float>* compOn = nullptr;
+        std::atomic<float>* compThresh = nullptr;
+        std::atomic<float>* compRelease = nullptr;
+        std::atomic<float>* compMakeup = nullptr;
+        std::atomic<float>* compScHpf = nullptr;
+        std::atomic<float>* compPreEq = nullptr;
+        std::atomic<float>* compLink = nullptr;
+        std::atomic<float>* bloomMode = nullptr;
+        std::atomic<float>* silkTexture = nullptr;
+        std::atomic<float>* tmtChannel = nullptr;
+        std::atomic<float>* stWidth = nullptr;
+        std::atomic<float>* monoMakerHz = nullptr;
+        std::atomic<float>* osRealtime = nullptr;
+        std::atomic<float>* osOffline = nullptr;
+    };
+
+    ParameterValues params;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OrvaneChannelProcessor)
 };
