@@ -151,6 +151,16 @@ bool PresetFile::applyText (juce::AudioProcessorValueTreeState& state, const juc
     if (! juce::CharPointer_UTF8::isValidString (content.toRawUTF8(), static_cast<int> (content.getNumBytesAsUTF8())))
         return false;
 
+    // The framework's XML parser never returns from a processing instruction that
+    // is followed by text inside an element ("<A><?x?>U</A>"): a damaged file would
+    // hang the host. Preset files hold one at most, the declaration at the start.
+    const auto firstInstruction = content.indexOf ("<?");
+
+    if (firstInstruction >= 0
+        && (content.substring (0, firstInstruction).trim().isNotEmpty()
+            || content.indexOf (firstInstruction + 2, "<?") >= 0))
+        return false;
+
     auto xml = juce::XmlDocument::parse (content);
 
     if (xml == nullptr)

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
 #include "presets/PresetFile.h"
 #include "processor/OrvaneChannelProcessor.h"
 #include "unit/PresetTestSupport.h"
@@ -281,6 +286,53 @@ TEST_F (PresetFileTest, TextThatIsNotValidUtf8ChangesNothingAndDoesNotCrash)
             EXPECT_EQ (snapshot (processor), before);
         }
     }
+}
+
+TEST_F (PresetFileTest, DamagedFilesThatWouldHangTheParserAreRefused)
+{
+    // Found by fuzzing the preset loader: each of these kept the framework's XML
+    // parser in an endless loop.
+    const std::vector<juce::String> texts {
+        "<PAN10__abiv>\r\n<?xe\"\"F-T8?>U",
+        "<PARAMS><?x?>U</PARAMS>",
+        "<?xml version=\"1.0\"?>\r\n<PARAMS><PARAM id=\"mfGain\" value=\"3\"/><?pi?>text</PARAMS>",
+    };
+
+    for (const auto& text : texts)
+    {
+        SCOPED_TRACE (text.toStdString());
+        OrvaneChannelProcessor processor;
+        const auto before = snapshot (processor);
+
+        // Parse on another thread so that a regression shows as a failure, not a hung suite.
+        auto done = std::make_shared<std::atomic<bool>> (false);
+        auto applied = std::make_shared<std::atomic<bool>> (true);
+        auto* state = &processor.valueTreeState;
+        std::thread ([done, applied, state, text]
+                     {
+                         applied->store (PresetFile::applyText (*state, text));
+                         done->store (true);
+                     }).detach();
+
+        const auto deadline = juce::Time::getMillisecondCounter() + 5000;
+        while (! done->load() && juce::Time::getMillisecondCounter() < deadline)
+            juce::Thread::sleep (5);
+
+        if (! done->load())
+        {
+            ADD_FAILURE() << "the preset loader did not return within 5 s";
+            std::_Exit (EXIT_FAILURE); // the parsing thread cannot be stopped
+        }
+
+        EXPECT_FALSE (applied->load());
+        EXPECT_EQ (snapshot (processor), before);
+    }
+
+    // The declaration at the start is still fine.
+    OrvaneChannelProcessor processor;
+    EXPECT_TRUE (PresetFile::applyText (processor.valueTreeState,
+                                        "\r\n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<PARAMS><PARAM id=\"mfGain\" value=\"3\"/></PARAMS>"));
+    EXPECT_FLOAT_EQ (processor.valueTreeState.getRawParameterValue ("mfGain")->load(), 3.0f);
 }
 
 TEST_F (PresetFileTest, StoredNamesAreSingleLegalFileNames)
