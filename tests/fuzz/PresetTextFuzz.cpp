@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
     auto& p = processor();
     const auto before = values (p);
-    const auto text = juce::String::fromUTF8 (reinterpret_cast<const char*> (data), static_cast<int> (size));
+    // Decoded the way a preset file's bytes are when the list is built.
+    const auto text = juce::String::createStringFromData (data, static_cast<int> (size));
 
     const bool applied = PresetFile::applyText (p.valueTreeState, text);
     const auto after = values (p);
