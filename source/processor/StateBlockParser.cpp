@@ -53,11 +53,19 @@ namespace
                 if (data[pos++] == 0)
                 {
                     isEmpty = (pos - start == 1);
-                    return true;
+                    return isValidText (start, pos - start - 1);
                 }
             }
 
             return false;
+        }
+
+        // Text we write is always valid UTF-8. Anything else would be re-encoded on
+        // the next save, so a restored state would not save back to the same bytes.
+        bool isValidText (size_t start, size_t length) const noexcept
+        {
+            return juce::CharPointer_UTF8::isValidString (reinterpret_cast<const char*> (data + start),
+                                                          static_cast<int> (length));
         }
 
         // Mirrors OutputStream::writeCompressedInt: a length byte with the sign in bit 7,
@@ -139,7 +147,7 @@ namespace
             case markerDouble:    return payload == sizeof (double) && c.skip (payload);
             case markerBoolTrue:
             case markerBoolFalse: return payload == 0;
-            case markerString:
+            case markerString:    return payload > 0 && c.isValidText (c.position(), payload - 1) && c.skip (payload);
             case markerBinary:
             case markerUndefined: return c.skip (payload);
             case markerArray:     return checkArrayBody (c, depth) && c.position() - start == static_cast<size_t> (numBytes);
