@@ -20,9 +20,15 @@ OrvaneChannelProcessor::OrvaneChannelProcessor()
     auto meter = orvane::createGainReductionMeterParameter();
     grMeterParameter = meter.get();
     addParameter (meter.release());
+
+    vst3Extensions = std::make_unique<ConsoleVST3Extensions> (meterState);
 }
 
-OrvaneChannelProcessor::~OrvaneChannelProcessor() = default;
+OrvaneChannelProcessor::~OrvaneChannelProcessor()
+{
+    // First, so that nothing can hand out a reporter while the rest goes away.
+    vst3Extensions.reset();
+}
 
 void OrvaneChannelProcessor::prepareToPlay (double, int)
 {
@@ -45,6 +51,40 @@ bool OrvaneChannelProcessor::isBusesLayoutSupported (const BusesLayout& layouts)
         return false;
 
     return layouts.getMainInputChannelSet() == out;
+}
+
+int32_t OrvaneChannelProcessor::queryIEditController (const Steinberg::TUID iid, void** obj)
+{
+    if (vst3Extensions != nullptr)
+        return vst3Extensions->queryIEditController (iid, obj);
+
+    return juce::VST3ClientExtensions::queryIEditController (iid, obj);
+}
+
+int32_t OrvaneChannelProcessor::queryIAudioProcessor (const Steinberg::TUID iid, void** obj)
+{
+    if (vst3Extensions != nullptr)
+        return vst3Extensions->queryIAudioProcessor (iid, obj);
+
+    return juce::VST3ClientExtensions::queryIAudioProcessor (iid, obj);
+}
+
+void OrvaneChannelProcessor::setIComponentHandler (Steinberg::FUnknown* handler)
+{
+    if (vst3Extensions != nullptr)
+        vst3Extensions->setIComponentHandler (handler);
+}
+
+void OrvaneChannelProcessor::setIHostApplication (Steinberg::FUnknown* host)
+{
+    if (vst3Extensions != nullptr)
+        vst3Extensions->setIHostApplication (host);
+}
+
+bool OrvaneChannelProcessor::getPluginHasMainInput() const
+{
+    return vst3Extensions != nullptr ? vst3Extensions->getPluginHasMainInput()
+                                     : juce::VST3ClientExtensions::getPluginHasMainInput();
 }
 
 juce::AudioProcessorEditor* OrvaneChannelProcessor::createEditor()

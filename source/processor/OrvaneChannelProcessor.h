@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "dsp/MeterState.h"
+#include "processor/ConsoleVST3Extensions.h"
 
 #include <memory>
 
@@ -12,8 +13,13 @@
     One instance is created per plug-in slot (or by the standalone shell). It owns
     the parameter state and the processing blocks, and saves and restores itself as
     the framework's binary value tree.
+
+    The framework's VST3 wrapper finds the VST3 extensions by casting the processor
+    to VST3ClientExtensions; the processor passes those calls on to the object that
+    getVST3ClientExtensions() returns.
 */
-class OrvaneChannelProcessor : public juce::AudioProcessor
+class OrvaneChannelProcessor : public juce::AudioProcessor,
+                               public juce::VST3ClientExtensions
 {
 public:
     /** Builds the buses, the parameter state and the host meter parameter. */
@@ -61,6 +67,25 @@ public:
     void setStateInformation (const void* data, int sizeInBytes) override;
 
     //==============================================================================
+    /** The VST3 extension object that answers the wrapper's queries. */
+    ConsoleVST3Extensions* getVST3ClientExtensions() const noexcept { return vst3Extensions.get(); }
+
+    /** Passed on to getVST3ClientExtensions(). */
+    int32_t queryIEditController (const Steinberg::TUID iid, void** obj) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    int32_t queryIAudioProcessor (const Steinberg::TUID iid, void** obj) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    void setIComponentHandler (Steinberg::FUnknown* handler) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    void setIHostApplication (Steinberg::FUnknown* host) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    bool getPluginHasMainInput() const override;
+
+    //==============================================================================
     /** The parameter state: the 27 layout parameters and their value tree. */
     juce::AudioProcessorValueTreeState valueTreeState;
 
@@ -71,6 +96,7 @@ public:
     bool compactView = false;
 
 private:
+    std::unique_ptr<ConsoleVST3Extensions> vst3Extensions;
     juce::AudioParameterFloat* grMeterParameter = nullptr;
     float lastGrSent = -1.0f;
     int lastLatencySamples = -1;
