@@ -13,7 +13,7 @@ namespace
 {
     using Bytes = std::array<unsigned char, 16>;
 
-    // The identifiers as published, byte by byte in comparison order.
+    // The identifiers PreSonus and Steinberg define, byte by byte in comparison order.
     constexpr Bytes publishedGainReductionInfo { 0x8E, 0x3C, 0x29, 0x2C, 0x95, 0x92, 0x4F, 0x9D,
                                                  0xB2, 0x59, 0x0B, 0x1E, 0x10, 0x0E, 0x41, 0x98 };
     constexpr Bytes publishedFUnknown { 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
