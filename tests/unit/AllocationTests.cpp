@@ -6,6 +6,8 @@
 #include "unit/AllocationCounter.h"
 #include "unit/ProcessorTestAccess.h"
 
+#include <set>
+
 using namespace orvane::test;
 namespace id = orvane::ParamIDs;
 
@@ -77,4 +79,74 @@ TEST (NoAllocation, ProcessBlockAllocatesNothing)
         EXPECT_EQ (total, 0);
         EXPECT_EQ (p.getCurrentOsIndex(), 3);
     }
+}
+
+TEST (NoAllocation, WholeChainAtEveryOversamplingFactorAndWhileSwitching)
+{
+    // Every stage engaged, the Silk stage at its heaviest ("Air" at 100 %).
+    const std::vector<std::pair<const char*, float>> engaged {
+        { id::hpfFreq, 90 }, { id::lfGain, 4 }, { id::mfGain, 6 }, { id::hfGain, -3 }, { id::compOn, 1 },
+        { id::compThresh, -24 }, { id::compScHpf, 60 }, { id::bloomMode, 1 }, { id::silkTexture, 100 },
+        { id::tmtChannel, 33 }, { id::stWidth, 160 }, { id::monoMakerHz, 140 }, { id::inputGain, 3 },
+    };
+
+    // The factor for each block while playing: every change between the four.
+    const std::vector<int> factors { 0, 1, 2, 3, 2, 1, 0, 3, 1, 3, 0, 2, 0 };
+
+    for (bool mono : { false, true })
+        for (int prepared = 0; prepared <= 3; ++prepared)
+        {
+            SCOPED_TRACE (std::string (mono ? "mono" : "stereo") + ", prepared at osRealtime " + std::to_string (prepared));
+            OrvaneChannelProcessor p;
+            if (mono)
+                ASSERT_TRUE (p.setBusesLayout ({ { juce::AudioChannelSet::mono() }, { juce::AudioChannelSet::mono() } }));
+            const int channels = mono ? 1 : 2;
+
+            for (const auto& [param, value] : engaged)
+                setParam (p, param, value);
+            setParam (p, id::osRealtime, (float) prepared);
+            p.prepareToPlay (48000.0, 512);
+            ASSERT_EQ (p.getCurrentOsIndex(), prepared);
+
+            juce::AudioBuffer<float> buffer (channels, 512);
+            juce::MidiBuffer midi;
+            const auto signal = testSignal (channels, 512, 48000.0);
+            long total = 0;
+            std::set<int> latencies;
+
+            const auto play = [&] (int blocks)
+            {
+                for (int block = 0; block < blocks; ++block)
+                {
+                    buffer.makeCopyOf (signal, true);
+                    AllocationCounter counter;
+                    p.processBlock (buffer, midi);
+                    total += counter.getCount();
+                }
+                latencies.insert (p.getLatencySamples());
+            };
+
+            // Some blocks at the prepared factor, then a switch before every few blocks,
+            // with the mode changing too.
+            play (3);
+            for (size_t i = 0; i < factors.size(); ++i)
+            {
+                setParam (p, id::osRealtime, (float) factors[i]);
+                setParam (p, id::bloomMode, (float) (i % 3));
+                play (i % 2 == 0 ? 1 : 3);
+                ASSERT_EQ (p.getCurrentOsIndex(), factors[i]);
+            }
+
+            // Offline rendering switches through osOffline.
+            p.setNonRealtime (true);
+            for (int offline : { 4, 1, 3, 2, 0 })
+            {
+                setParam (p, id::osOffline, (float) offline);
+                play (2);
+            }
+            p.setNonRealtime (false);
+
+            EXPECT_EQ (total, 0);
+            EXPECT_GE (latencies.size(), 3u); // the factors really changed: 0, 4 and 6 samples at 48 kHz
+        }
 }

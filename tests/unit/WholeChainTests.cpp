@@ -92,8 +92,11 @@ TEST (WholeChain, LatencyIsTheDelayOfA1kHzToneThroughTheProcessor)
         OrvaneChannelProcessor p;
         setParam (p, id::osRealtime, (float) index);
         p.prepareToPlay (fs, blockSize);
-        const auto out = runBlocks (p, stereoOf (tone, tone), blockSize);
+
+        // What the host reads after prepareToPlay, before any audio, and what it still reads after.
         const auto reported = p.getLatencySamples();
+        const auto out = runBlocks (p, stereoOf (tone, tone), blockSize);
+        EXPECT_EQ (p.getLatencySamples(), reported);
 
         // The delay from the tone's phase, unwrapped to the period nearest the report.
         const auto ratio = toneAt (channelOf (out, 0), start, start, 1000.0, fs) / toneAt (tone, start, start, 1000.0, fs);
