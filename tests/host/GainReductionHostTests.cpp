@@ -9,7 +9,9 @@
 #include <pluginterfaces/vst/ivstmessage.h>
 #include <pslextensions/ipslgainreduction.h>
 
+#include <cmath>
 #include <dlfcn.h>
+#include <iostream>
 
 namespace
 {
@@ -115,6 +117,43 @@ namespace
         bool connected = false;
     };
 
+    Vst::IComponent* componentOf (juce::AudioPluginInstance& plugin)
+    {
+        struct ComponentFinder : juce::ExtensionsVisitor
+        {
+            void visitVST3Client (const VST3Client& client) override { found = client.getIComponentPtr(); }
+            Vst::IComponent* found = nullptr;
+        } finder;
+
+        plugin.getExtensions (finder);
+        return finder.found;
+    }
+
+    juce::AudioProcessorParameter* findByName (juce::AudioPluginInstance& plugin, const juce::String& name)
+    {
+        for (auto* p : plugin.getParameters())
+            if (p->getName (100) == name)
+                return p;
+        return nullptr;
+    }
+
+    /** A continuous sine on both channels, block after block. */
+    struct SineSource
+    {
+        void fill (juce::AudioBuffer<float>& buffer)
+        {
+            for (int i = 0; i < buffer.getNumSamples(); ++i, ++n)
+            {
+                const auto x = static_cast<float> (amplitude * std::sin (2.0 * juce::MathConstants<double>::pi * frequency * static_cast<double> (n) / sampleRate));
+                for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+                    buffer.setSample (ch, i, x);
+            }
+        }
+
+        double amplitude, frequency, sampleRate;
+        long n = 0;
+    };
+
     void processSilence (juce::AudioPluginInstance& plugin, int blocks)
     {
         juce::AudioBuffer<float> buffer (2, 512);
@@ -196,4 +235,69 @@ TEST (HostGainReduction, Vst3ControllerAnswersIGainReductionInfo)
     plugin.reset();
     EXPECT_EQ (reporter->getGainReductionValueInDb(), 0.0);
     EXPECT_EQ (reporter->release(), 0u);
+}
+
+TEST (HostGainReduction, Vst3ReporterReadsTheCompressorsReduction)
+{
+    constexpr double sampleRate = 48000.0;
+    constexpr int blockSize = 512;
+
+    juce::String error;
+    auto plugin = orvane::test::loadPlugin (orvane::test::PluginFormat::vst3, sampleRate, blockSize, error);
+    ASSERT_NE (plugin, nullptr) << error;
+    auto* component = componentOf (*plugin);
+    ASSERT_NE (component, nullptr);
+
+    auto* compOn = findByName (*plugin, "Comp On");
+    auto* threshold = findByName (*plugin, "Comp Threshold");
+    ASSERT_TRUE (compOn != nullptr && threshold != nullptr);
+
+    // Threshold -20 dB (the range is -30 .. +20 dB). Channel 1, the default, moves it
+    // by its tolerance offset of -0.131378 dB. A sine whose RMS (amplitude / sqrt 2),
+    // which is what the 10 ms mean-square detector settles on, lies 12 dB above the
+    // moved threshold is past the 10 dB soft knee: 2:1 takes 6 dB off it.
+    constexpr double thresholdDb = -20.0, channelOffsetDb = -0.131378, overDb = 12.0;
+    const auto rmsDb = thresholdDb + channelOffsetDb + overDb;
+    SineSource tone { std::sqrt (2.0) * std::pow (10.0, rmsDb / 20.0), 1000.0, sampleRate };
+
+    compOn->setValueNotifyingHost (1.0f);
+    threshold->setValueNotifyingHost (static_cast<float> ((thresholdDb + 30.0) / 50.0));
+    plugin->prepareToPlay (sampleRate, blockSize);
+
+    // Attack (20 ms) and the meter's 0.7/0.3 smoothing per block settle well within
+    // 60 blocks (0.64 s; 0.7^60 is below 1e-9).
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < 60; ++block)
+    {
+        tone.fill (buffer);
+        plugin->processBlock (buffer, midi);
+    }
+    EXPECT_EQ (threshold->getText (threshold->getValue(), 100), "-20.0 dB");
+
+    const ModuleReference module;
+    ASSERT_NE (module.getFactory(), nullptr);
+    HostController controller (*module.getFactory(), *component);
+    ASSERT_NE (controller.get(), nullptr) << "could not create and connect the edit controller";
+
+    void* obj = nullptr;
+    ASSERT_EQ (controller.get()->queryInterface (Presonus::IGainReductionInfo_iid, &obj), kResultOk);
+    auto* reporter = static_cast<Presonus::IGainReductionInfo*> (obj);
+    ASSERT_NE (reporter, nullptr);
+
+    // The detector's ripple at 2 kHz is about +-0.4 % of the mean square, +-0.02 dB
+    // of level, so +-0.01 dB of reduction, and the meter takes each block's largest;
+    // 0.03 dB covers that with room.
+    const auto reduction = reporter->getGainReductionValueInDb();
+    std::cout << "[ measure ] host reads " << reduction << " dB of gain reduction\n";
+    EXPECT_NEAR (reduction, -6.0, 0.03);
+
+    // The compressor off: no reduction from the next block on.
+    compOn->setValueNotifyingHost (0.0f);
+    tone.fill (buffer);
+    plugin->processBlock (buffer, midi);
+    EXPECT_EQ (reporter->getGainReductionValueInDb(), 0.0);
+
+    EXPECT_EQ (reporter->release(), 0u);
+    plugin->releaseResources();
 }
