@@ -1,5 +1,7 @@
 #include "processor/OrvaneChannelProcessor.h"
 
+#include "dsp/ChannelTolerance.h"
+#include "processor/HostMeterUpdater.h"
 #include "processor/ParameterLayout.h"
 #include "processor/StateBlockParser.h"
 #include "processor/StateRestorer.h"
@@ -56,9 +58,15 @@ OrvaneChannelProcessor::OrvaneChannelProcessor()
     auto meter = orvane::createGainReductionMeterParameter();
     grMeterParameter = meter.get();
     addParameter (meter.release());
+
+    vst3Extensions = std::make_unique<ConsoleVST3Extensions> (meterState);
 }
 
-OrvaneChannelProcessor::~OrvaneChannelProcessor() = default;
+OrvaneChannelProcessor::~OrvaneChannelProcessor()
+{
+    // First, so that nothing can hand out a reporter while the rest goes away.
+    vst3Extensions.reset();
+}
 
 //==============================================================================
 int OrvaneChannelProcessor::chooseOversamplingIndex (float osRealtime, float osOffline, bool nonRealtime) noexcept
@@ -94,15 +102,16 @@ void OrvaneChannelProcessor::prepareToPlay (double sampleRate, int maximumExpect
     // 5. Silk stage, which re-applies its current oversampling index.
     prepareSilkStage (sampleRate, numChannels >= 2 ? 2 : 1, maximumExpectedSamplesPerBlock);
 
-    // 6. Channel trim: 20 ms ramps, jumps to the gain of its tolerance offset (its target).
+    // 6. Channel trim: 20 ms ramps, jumps to the gain of the channel's tolerance offset.
     channelTrim.reset (sampleRate, gainRampSeconds);
+    channelTrim.setCurrentAndTargetValue (juce::Decibels::decibelsToGain (
+        ChannelTolerance::computeTolerance (params.tmtChannel->load()).trimOffsetDb));
 
     // 7. Stereo stage.
     prepareStereoStage (sampleRate);
 
     // 8. Meter record.
-    meterState->sampleRate.store (sampleRate);
-    meterState->numChannels.store (getMainBusNumInputChannels() >= 2 ? 2 : 1);
+    MeterWriter::writePrepare (*meterState, sampleRate, getMainBusNumInputChannels());
 
     // 9. Input and output gains: 20 ms ramps, current value = target, no ramp running.
     inputGain.reset (sampleRate, gainRampSeconds);
@@ -110,7 +119,7 @@ void OrvaneChannelProcessor::prepareToPlay (double sampleRate, int maximumExpect
 
     // 10. Oversampling choice.
     const auto index = chooseOversamplingIndex (params.osRealtime->load(), params.osOffline->load(), isNonRealtime());
-    if (index != currentOsIndex)
+    if (index != silk.getOsIndex())
         applyOsIndex (index);
 
     // 11. Latency.
@@ -131,7 +140,7 @@ void OrvaneChannelProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
     const auto numChannels = buffer.getNumChannels();
 
     // 3. Channel count for the meters.
-    meterState->numChannels.store (numChannels >= 2 ? 2 : 1);
+    MeterWriter::writeChannelCount (*meterState, numChannels);
 
     // 4. Input meters, on the untouched input.
     measureInputLevels (buffer);
@@ -179,12 +188,10 @@ void OrvaneChannelProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
     applySmoothedGain (buffer, outputGain, 1.0f);
 
     // 13. Meters and the host's gain-reduction parameter.
-    GainReduction gainReduction;
-    if (compOn)
-        gainReduction = { compressor.getGainReductionDb(), compressor.getGainReductionChannel0Db(),
-                          compressor.getGainReductionChannel1Db() };
-
-    writeMeters (buffer, gainReduction);
+    const MeterWriter::GainReduction gainReduction { compressor.getGainReductionDb(),
+                                                     compressor.getGainReductionChannel0Db(),
+                                                     compressor.getGainReductionChannel1Db() };
+    writeMeters (buffer, compOn, gainReduction);
 }
 
 //==============================================================================
@@ -235,7 +242,7 @@ void OrvaneChannelProcessor::updateOversampling (float osRealtime, float osOffli
 {
     const auto index = chooseOversamplingIndex (osRealtime, osOffline, isNonRealtime());
 
-    if (index != currentOsIndex)
+    if (index != silk.getOsIndex())
         applyOsIndex (index);
 
     if (currentSilkLatency() != lastLatencySamples)
@@ -247,10 +254,9 @@ void OrvaneChannelProcessor::updateOversampling (float osRealtime, float osOffli
 
 void OrvaneChannelProcessor::applyOsIndex (int index) noexcept
 {
-    // SilkStage::applyOsIndex goes here: it selects and resets the oversampler for
-    // the index and recomputes the emphasis filters and the latency.
-    currentOsIndex = std::clamp (index, 0, maximumOsIndex);
-    silkLatencySamples = standInLatency[static_cast<size_t> (currentOsIndex)];
+    // Selects and resets the oversampler for the index and recomputes the emphasis
+    // filters and the latency.
+    silk.applyOsIndex (index);
 }
 
 void OrvaneChannelProcessor::applySmoothedGain (juce::AudioBuffer<float>& buffer, juce::SmoothedValue<float>& gain,
@@ -284,83 +290,104 @@ void OrvaneChannelProcessor::applySmoothedGain (juce::AudioBuffer<float>& buffer
 }
 
 //==============================================================================
-// The stages that are being built separately. Each is the identity (or does
-// nothing) until it is wired in.
-
-void OrvaneChannelProcessor::prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize) noexcept
+void OrvaneChannelProcessor::prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize)
 {
-    // SilkStage::prepare: rate, channel count, maximum block size, work
-    // buffers, the three oversamplers, DC blocker and console shelves, then the
-    // current oversampling index re-applied and every state zeroed.
-    juce::ignoreUnused (sampleRate, numChannels, maximumBlockSize);
-    applyOsIndex (currentOsIndex);
+    // Builds the three oversamplers and re-applies the current index.
+    silk.prepare (sampleRate, numChannels, maximumBlockSize);
 }
 
-void OrvaneChannelProcessor::prepareStereoStage (double sampleRate) noexcept
+void OrvaneChannelProcessor::prepareStereoStage (double sampleRate)
 {
-    // StereoStage::prepare: rate, mono-maker coefficient, state zeroed.
-    juce::ignoreUnused (sampleRate);
+    stereo.prepare (sampleRate);
 }
 
 void OrvaneChannelProcessor::updateTolerance (float tmtChannel) noexcept
 {
-    // ChannelTolerance::computeTolerance (tmtChannel) replaces the neutral values
-    // below; the hand-over to the three blocks is already in place.
-    juce::ignoreUnused (tmtChannel);
-    constexpr std::array<float, 3> frequencyMultipliers { 1.0f, 1.0f, 1.0f };
-    constexpr std::array<float, 3> gainMultipliers { 1.0f, 1.0f, 1.0f };
-    constexpr float thresholdOffsetDb = 0.0f, releaseMultiplier = 1.0f, trimOffsetDb = 0.0f;
+    const auto t = ChannelTolerance::computeTolerance (tmtChannel);
 
-    equaliser.setTolerance (frequencyMultipliers, gainMultipliers);
-    compressor.setTolerance (thresholdOffsetDb, releaseMultiplier);
-    channelTrim.setTargetValue (juce::Decibels::decibelsToGain (trimOffsetDb));
+    equaliser.setTolerance ({ t.lfFreqMultiplier, t.mfFreqMultiplier, t.hfFreqMultiplier },
+                            { t.lfGainMultiplier, t.mfGainMultiplier, t.hfGainMultiplier });
+    compressor.setTolerance (t.thresholdOffsetDb, t.releaseMultiplier);
+    channelTrim.setTargetValue (juce::Decibels::decibelsToGain (t.trimOffsetDb));
 }
 
 void OrvaneChannelProcessor::updateSilkSettings (float bloomMode, float silkTexture) noexcept
 {
-    // SilkStage::setMode (rounded bloomMode) and SilkStage::setAmount (silkTexture).
-    juce::ignoreUnused (bloomMode, silkTexture);
+    silk.setMode (juce::roundToInt (bloomMode));
+    silk.setAmount (silkTexture);
 }
 
 void OrvaneChannelProcessor::updateStereoSettings (float stWidth, float monoMakerHz) noexcept
 {
-    // StereoStage::update (stWidth, monoMakerHz).
-    juce::ignoreUnused (stWidth, monoMakerHz);
+    stereo.update (stWidth, monoMakerHz);
 }
 
 void OrvaneChannelProcessor::measureInputLevels (const juce::AudioBuffer<float>& buffer) noexcept
 {
-    // MeterWriter: input peaks and RMS of the untouched input.
-    juce::ignoreUnused (buffer);
+    inputLevels = MeterWriter::measure (buffer);
 }
 
 void OrvaneChannelProcessor::runSilkStage (juce::dsp::AudioBlock<float>& block) noexcept
 {
-    // SilkStage::process, once prepared, then its added signal (or zeros) appended
-    // to MeterState's silkRing.
-    juce::ignoreUnused (block);
+    const auto numSamples = static_cast<int> (block.getNumSamples());
+
+    // Before the first prepareToPlay the stage has no oversamplers and is skipped;
+    // the Silk ring still advances with the audio.
+    if (! silk.isPrepared())
+    {
+        MeterWriter::appendSilkRing (*meterState, nullptr, 0, numSamples);
+        return;
+    }
+
+    silk.process (block);
+    MeterWriter::appendSilkRing (*meterState, silk.getAddedSignal(), silk.getAddedSignalLength(), numSamples);
 }
 
 void OrvaneChannelProcessor::applyChannelTrim (juce::dsp::AudioBlock<float>& block) noexcept
 {
-    // Per sample, channelTrim's next value multiplies the first min(N, 2) channels;
-    // the smoother advances once per sample even without channels.
-    juce::ignoreUnused (block);
+    const auto numChannels = std::min (static_cast<int> (block.getNumChannels()), 2);
+    const auto numSamples = static_cast<int> (block.getNumSamples());
+
+    if (numChannels == 0)
+    {
+        channelTrim.skip (numSamples); // the trim keeps time even without channels
+        return;
+    }
+
+    if (! channelTrim.isSmoothing())
+    {
+        const auto g = channelTrim.getTargetValue();
+
+        for (int ch = 0; ch < numChannels; ++ch)
+            juce::FloatVectorOperations::multiply (block.getChannelPointer (static_cast<size_t> (ch)), g, numSamples);
+
+        return;
+    }
+
+    auto* left = block.getChannelPointer (0);
+    auto* right = numChannels > 1 ? block.getChannelPointer (1) : nullptr;
+
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const auto g = channelTrim.getNextValue();
+        left[i] *= g;
+
+        if (right != nullptr)
+            right[i] *= g;
+    }
 }
 
 void OrvaneChannelProcessor::runStereoStage (juce::dsp::AudioBlock<float>& block) noexcept
 {
-    // StereoStage::process on channels 0 and 1: width, then mono maker.
-    juce::ignoreUnused (block);
+    stereo.process (block);
 }
 
-void OrvaneChannelProcessor::writeMeters (const juce::AudioBuffer<float>& buffer,
-                                          const GainReduction& gainReduction) noexcept
+void OrvaneChannelProcessor::writeMeters (const juce::AudioBuffer<float>& buffer, bool compOn,
+                                          const MeterWriter::GainReduction& gainReduction)
 {
-    // MeterWriter: grDb, grLeftDb, grRightDb from gainReduction, the output levels
-    // and the output ring; then the update of the compGrMeter parameter from grDb
-    // (grMeterParameter and lastGrSent).
-    juce::ignoreUnused (buffer, gainReduction);
+    const auto outputLevels = MeterWriter::measure (buffer);
+    const auto grDb = MeterWriter::writeEndOfBlock (*meterState, compOn, gainReduction, inputLevels, outputLevels, buffer);
+    HostMeterUpdater::update (grMeterParameter, lastGrSent, grDb);
 }
 
 //==============================================================================
@@ -372,6 +399,40 @@ bool OrvaneChannelProcessor::isBusesLayoutSupported (const BusesLayout& layouts)
         return false;
 
     return layouts.getMainInputChannelSet() == out;
+}
+
+int32_t OrvaneChannelProcessor::queryIEditController (const Steinberg::TUID iid, void** obj)
+{
+    if (vst3Extensions != nullptr)
+        return vst3Extensions->queryIEditController (iid, obj);
+
+    return juce::VST3ClientExtensions::queryIEditController (iid, obj);
+}
+
+int32_t OrvaneChannelProcessor::queryIAudioProcessor (const Steinberg::TUID iid, void** obj)
+{
+    if (vst3Extensions != nullptr)
+        return vst3Extensions->queryIAudioProcessor (iid, obj);
+
+    return juce::VST3ClientExtensions::queryIAudioProcessor (iid, obj);
+}
+
+void OrvaneChannelProcessor::setIComponentHandler (Steinberg::FUnknown* handler)
+{
+    if (vst3Extensions != nullptr)
+        vst3Extensions->setIComponentHandler (handler);
+}
+
+void OrvaneChannelProcessor::setIHostApplication (Steinberg::FUnknown* host)
+{
+    if (vst3Extensions != nullptr)
+        vst3Extensions->setIHostApplication (host);
+}
+
+bool OrvaneChannelProcessor::getPluginHasMainInput() const
+{
+    return vst3Extensions != nullptr ? vst3Extensions->getPluginHasMainInput()
+                                     : juce::VST3ClientExtensions::getPluginHasMainInput();
 }
 
 juce::AudioProcessorEditor* OrvaneChannelProcessor::createEditor()

@@ -5,7 +5,11 @@
 #include "dsp/CompressorLimiter.h"
 #include "dsp/Filters.h"
 #include "dsp/MeterState.h"
+#include "dsp/MeterWriter.h"
 #include "dsp/ParametricEQ.h"
+#include "dsp/SilkStage.h"
+#include "dsp/StereoStage.h"
+#include "processor/ConsoleVST3Extensions.h"
 
 #include <array>
 #include <atomic>
@@ -17,8 +21,13 @@
     One instance is created per plug-in slot (or by the standalone shell). It owns
     the parameter state and the processing blocks, and saves and restores itself as
     the framework's binary value tree.
+
+    The framework's VST3 wrapper finds the VST3 extensions by casting the processor
+    to VST3ClientExtensions; the processor passes those calls on to the object that
+    getVST3ClientExtensions() returns.
 */
-class OrvaneChannelProcessor : public juce::AudioProcessor
+class OrvaneChannelProcessor : public juce::AudioProcessor,
+                               public juce::VST3ClientExtensions
 {
 public:
     /** Builds the buses, the parameter state and the host meter parameter. */
@@ -66,6 +75,25 @@ public:
     void setStateInformation (const void* data, int sizeInBytes) override;
 
     //==============================================================================
+    /** The VST3 extension object that answers the wrapper's queries. */
+    ConsoleVST3Extensions* getVST3ClientExtensions() const noexcept { return vst3Extensions.get(); }
+
+    /** Passed on to getVST3ClientExtensions(). */
+    int32_t queryIEditController (const Steinberg::TUID iid, void** obj) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    int32_t queryIAudioProcessor (const Steinberg::TUID iid, void** obj) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    void setIComponentHandler (Steinberg::FUnknown* handler) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    void setIHostApplication (Steinberg::FUnknown* host) override;
+
+    /** Passed on to getVST3ClientExtensions(). */
+    bool getPluginHasMainInput() const override;
+
+    //==============================================================================
     /** The parameter state: the 27 layout parameters and their value tree. */
     juce::AudioProcessorValueTreeState valueTreeState;
 
@@ -93,16 +121,10 @@ public:
     static int chooseOversamplingIndex (float osRealtime, float osOffline, bool nonRealtime) noexcept;
 
     /** The oversampling index the Silk stage runs at. */
-    int getCurrentOsIndex() const noexcept { return currentOsIndex; }
+    int getCurrentOsIndex() const noexcept { return silk.getOsIndex(); }
 
 private:
     friend struct OrvaneChannelProcessorTestAccess;
-
-    /** The compressor's three smoothed outputs as the meters see them (0 while compOn is off). */
-    struct GainReduction
-    {
-        float all = 0.0f, channel0 = 0.0f, channel1 = 0.0f;
-    };
 
     /** Every parameter read once, and the settings derived from it handed to the blocks. */
     void updateParameters() noexcept;
@@ -114,16 +136,15 @@ private:
     void applyOsIndex (int index) noexcept;
 
     /** The Silk stage's latency at the host rate, in samples. */
-    int currentSilkLatency() const noexcept { return silkLatencySamples; }
+    int currentSilkLatency() const noexcept { return silk.getLatencySamples(); }
 
     /** Multiplies every channel by a linearly smoothed gain, advanced once per sample. */
     static void applySmoothedGain (juce::AudioBuffer<float>& buffer, juce::SmoothedValue<float>& gain, float sign) noexcept;
 
-    // Call sites of the Silk stage, the channel tolerance, the channel trim, the stereo
-    // stage and the meter writes, which are being built separately. Until they are
-    // wired in, each is the identity or does nothing; its comment says what runs there.
-    void prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize) noexcept;
-    void prepareStereoStage (double sampleRate) noexcept;
+    // The steps of the chain that hand over to the Silk stage, the channel tolerance,
+    // the channel trim, the stereo stage and the meter record.
+    void prepareSilkStage (double sampleRate, int numChannels, int maximumBlockSize);
+    void prepareStereoStage (double sampleRate);
     void updateTolerance (float tmtChannel) noexcept;
     void updateSilkSettings (float bloomMode, float silkTexture) noexcept;
     void updateStereoSettings (float stWidth, float monoMakerHz) noexcept;
@@ -131,7 +152,7 @@ private:
     void runSilkStage (juce::dsp::AudioBlock<float>& block) noexcept;
     void applyChannelTrim (juce::dsp::AudioBlock<float>& block) noexcept;
     void runStereoStage (juce::dsp::AudioBlock<float>& block) noexcept;
-    void writeMeters (const juce::AudioBuffer<float>& buffer, const GainReduction& gainReduction) noexcept;
+    void writeMeters (const juce::AudioBuffer<float>& buffer, bool compOn, const MeterWriter::GainReduction& gainReduction);
 
     //==============================================================================
     // Signal-processing members, in chain order.
@@ -139,24 +160,22 @@ private:
     ParametricEQ equaliser;
     CompressorLimiter compressor;
 
-    // The SilkStage member goes here. Until it is wired in, the chain keeps the
-    // oversampling index (construction default 1 = 2x) and the latency here. The
-    // stand-in latency of every index is 0 (tests set other values through the test
-    // access to exercise the re-reporting); SilkStage::getLatencySamples replaces it.
-    int currentOsIndex = 1;
-    int silkLatencySamples = 0;
-    std::array<int, maximumOsIndex + 1> standInLatency {};
+    SilkStage silk;
 
     /** Per-channel output level tolerance, multiplicatively smoothed over 20 ms. */
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Multiplicative> channelTrim { 1.0f };
 
-    // The StereoStage member goes here.
+    StereoStage stereo;
 
     juce::SmoothedValue<float> inputGain { 1.0f };
     juce::SmoothedValue<float> outputGain { 1.0f };
     float polaritySign = 1.0f;
 
-    // The ConsoleVST3Extensions member goes here.
+    /** The untouched input's levels, measured at the start of the block for the meters. */
+    MeterWriter::Levels inputLevels;
+
+    /** Answers the VST3 wrapper's interface queries (the host gain-reduction reporter). */
+    std::unique_ptr<ConsoleVST3Extensions> vst3Extensions;
 
     juce::AudioParameterFloat* grMeterParameter = nullptr;
     float lastGrSent = -1.0f;

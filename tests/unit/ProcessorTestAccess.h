@@ -17,11 +17,6 @@ struct OrvaneChannelProcessorTestAccess
     static const juce::SmoothedValue<float>& inputGain (const OrvaneChannelProcessor& p) { return p.inputGain; }
     static const juce::SmoothedValue<float>& outputGain (const OrvaneChannelProcessor& p) { return p.outputGain; }
 
-    /** Until the Silk stage exists its latency per oversampling index is a stand-in (all 0). */
-    static void setStandInLatencies (OrvaneChannelProcessor& p, std::array<int, 4> latencies)
-    {
-        p.standInLatency = latencies;
-    }
 };
 
 namespace orvane::test
