@@ -1,11 +1,13 @@
-// processBlock of the whole processor at 44.1 and 48 kHz, mono and stereo, blocks of
+// processBlock of the whole processor: at 44.1 and 48 kHz, mono and stereo, blocks of
 // 64 and 512 samples, with the default settings and with the high-pass filter, the
-// equaliser and the compressor engaged. The counter gives the CPU time per
-// sample frame (one sample of every channel), "per_frame", shown in ns.
+// equaliser and the compressor engaged; at every oversampling factor with the default
+// Silk settings and with "Air" at amount 100; and the "Lead Vocal" preset. The counter
+// gives the CPU time per sample frame (one sample of every channel), "per_frame".
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
+#include "presets/FactoryPresets.h"
 #include "processor/OrvaneChannelProcessor.h"
 #include "processor/ParameterLayout.h"
 
@@ -35,19 +37,31 @@ namespace
         setParam (p, id::compMakeup, 4.0f);
     }
 
-    // Arguments: sample rate, channels, block size, engaged (0 = defaults, 1 = HPF + EQ + compressor).
-    void processBlock (benchmark::State& state)
-    {
-        const auto sampleRate = static_cast<double> (state.range (0));
-        const auto channels = static_cast<int> (state.range (1));
-        const auto blockSize = static_cast<int> (state.range (2));
-        const bool engaged = state.range (3) != 0;
+    enum class Setting { defaults, engaged, air100, leadVocal };
 
+    // Runs the processor over looped program-like material and reports the CPU time
+    // per sample frame. osIndex < 0 keeps the setting's own oversampling choice.
+    void run (benchmark::State& state, double sampleRate, int channels, int blockSize, Setting setting, int osIndex)
+    {
         OrvaneChannelProcessor processor;
         const auto set = channels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
         processor.setBusesLayout ({ { set }, { set } });
-        if (engaged)
+
+        if (setting == Setting::engaged)
             engageSections (processor);
+
+        if (setting == Setting::air100)
+        {
+            setParam (processor, id::bloomMode, 1.0f);
+            setParam (processor, id::silkTexture, 100.0f);
+        }
+
+        if (setting == Setting::leadVocal)
+            FactoryPresets::apply (processor, processor.valueTreeState, FactoryPresets::indexOf ("Lead Vocal"));
+
+        if (osIndex >= 0)
+            setParam (processor, id::osRealtime, static_cast<float> (osIndex));
+
         processor.prepareToPlay (sampleRate, blockSize);
 
         // A second of program-like material, looped.
@@ -86,13 +100,44 @@ namespace
                                                           benchmark::Counter::kIsIterationInvariantRate
                                                               | benchmark::Counter::kInvert);
         state.SetItemsProcessed (state.iterations() * blockSize);
-        state.SetLabel (std::string (engaged ? "hpf+eq+comp" : "defaults") + (channels == 1 ? " mono" : " stereo"));
+        static const char* names[] = { "defaults", "hpf+eq+comp", "silk air 100", "Lead Vocal" };
+        state.SetLabel (std::string (names[static_cast<int> (setting)]) + (channels == 1 ? " mono" : " stereo"));
+    }
+
+    // Arguments: sample rate, channels, block size, engaged (0 = defaults, 1 = HPF + EQ + compressor).
+    void processBlock (benchmark::State& state)
+    {
+        run (state, static_cast<double> (state.range (0)), static_cast<int> (state.range (1)),
+             static_cast<int> (state.range (2)), state.range (3) != 0 ? Setting::engaged : Setting::defaults, -1);
+    }
+
+    // Arguments: oversampling index (0 off, 1 = 2x, 2 = 4x, 3 = 8x), block size, Silk
+    // (0 = default settings, 1 = "Air" at amount 100); stereo at 48 kHz.
+    void oversampling (benchmark::State& state)
+    {
+        run (state, 48000.0, 2, static_cast<int> (state.range (1)),
+             state.range (2) != 0 ? Setting::air100 : Setting::defaults, static_cast<int> (state.range (0)));
+    }
+
+    // The "Lead Vocal" preset (HPF, EQ, compressor, "Air"; its own 2x by default) on
+    // stereo 48 kHz audio in 128-sample blocks, at every oversampling index.
+    void leadVocal (benchmark::State& state)
+    {
+        run (state, 48000.0, 2, 128, Setting::leadVocal, static_cast<int> (state.range (0)));
     }
 }
 
 BENCHMARK (processBlock)
     ->ArgNames ({ "rate", "ch", "block", "engaged" })
     ->ArgsProduct ({ { 44100, 48000 }, { 1, 2 }, { 64, 512 }, { 0, 1 } });
+
+BENCHMARK (oversampling)
+    ->ArgNames ({ "os", "block", "air100" })
+    ->ArgsProduct ({ { 0, 1, 2, 3 }, { 128, 512 }, { 0, 1 } });
+
+BENCHMARK (leadVocal)
+    ->ArgNames ({ "os" })
+    ->DenseRange (0, 3);
 
 int main (int argc, char** argv)
 {

@@ -125,6 +125,14 @@ void OrvaneChannelProcessor::prepareToPlay (double sampleRate, int maximumExpect
     // 11. Latency.
     lastLatencySamples = currentSilkLatency();
     setLatencySamples (lastLatencySamples);
+
+    // Blocks longer than this are split; the bypass delay holds the largest latency
+    // with room to spare (the 8x oversampler delays by a few samples).
+    preparedBlockSize = std::max (maximumExpectedSamplesPerBlock, 1);
+    bypassDelay.setSize (std::max (numChannels, 2), bypassDelaySize);
+    bypassDelay.clear();
+    bypassDelayPosition = 0;
+    bypassScratch.setSize (numChannels, preparedBlockSize);
 }
 
 void OrvaneChannelProcessor::releaseResources() {}
@@ -134,6 +142,122 @@ void OrvaneChannelProcessor::processBlock (juce::AudioBuffer<float>& buffer, juc
     // 1. Denormals flushed for the whole call.
     juce::ScopedNoDenormals noDenormals;
 
+    sanitiseInput (buffer);
+    runBypassDelay (buffer, false);
+
+    processInPieces (buffer);
+}
+
+void OrvaneChannelProcessor::processInPieces (juce::AudioBuffer<float>& buffer) noexcept
+{
+    // Some hosts (LV2 among them) send more samples than they announced; the
+    // oversamplers and work buffers hold the announced size, so such a block is
+    // processed as consecutive blocks of that size.
+    const auto numSamples = buffer.getNumSamples();
+
+    if (preparedBlockSize <= 0 || numSamples <= preparedBlockSize)
+    {
+        processChunk (buffer);
+        return;
+    }
+
+    for (int start = 0; start < numSamples; start += preparedBlockSize)
+    {
+        juce::AudioBuffer<float> piece (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start,
+                                        std::min (preparedBlockSize, numSamples - start));
+        processChunk (piece);
+    }
+}
+
+void OrvaneChannelProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+    sanitiseInput (buffer);
+
+    // The chain keeps running on a copy, so that its filters and oversamplers are
+    // warm when the host switches bypass off again and the switch is seamless.
+    const auto numChannels = std::min (buffer.getNumChannels(), bypassScratch.getNumChannels());
+    const auto numSamples = buffer.getNumSamples();
+
+    for (int start = 0; numChannels > 0 && start < numSamples; start += bypassScratch.getNumSamples())
+    {
+        const auto n = std::min (bypassScratch.getNumSamples(), numSamples - start);
+
+        for (int ch = 0; ch < numChannels; ++ch)
+            bypassScratch.copyFrom (ch, 0, buffer, ch, start, n);
+
+        juce::AudioBuffer<float> piece (bypassScratch.getArrayOfWritePointers(), numChannels, 0, n);
+        processChunk (piece);
+    }
+
+    runBypassDelay (buffer, true);
+}
+
+void OrvaneChannelProcessor::sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept
+{
+    // Far above any real signal (+120 dBFS), low enough that squaring stays finite.
+    constexpr float largestInput = 1.0e6f;
+    const auto numSamples = buffer.getNumSamples();
+
+    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+    {
+        auto* data = buffer.getWritePointer (ch);
+
+        // x * 0 is 0 for every finite x and NaN for NaN and infinities: one cheap,
+        // vectorisable pass finds out whether the slow path is needed at all.
+        auto probe = 0.0f;
+        auto largest = 0.0f;
+
+        for (int i = 0; i < numSamples; ++i)
+        {
+            probe += data[i] * 0.0f;
+            largest = std::max (largest, std::abs (data[i]));
+        }
+
+        if (probe == 0.0f && largest <= largestInput)
+            continue;
+
+        for (int i = 0; i < numSamples; ++i)
+            data[i] = std::isfinite (data[i]) ? std::clamp (data[i], -largestInput, largestInput) : 0.0f;
+    }
+}
+
+void OrvaneChannelProcessor::runBypassDelay (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept
+{
+    const auto numChannels = std::min (buffer.getNumChannels(), bypassDelay.getNumChannels());
+    const auto numSamples = buffer.getNumSamples();
+
+    if (bypassDelay.getNumSamples() == 0 || numSamples == 0)
+        return;
+
+    // The ring is fed in both modes, so that switching bypass while playing neither
+    // jumps in time nor plays stale samples.
+    const auto latency = std::clamp (lastLatencySamples, 0, bypassDelaySize - 1);
+    const auto mask = bypassDelaySize - 1;
+    auto position = bypassDelayPosition;
+
+    for (int ch = 0; ch < numChannels; ++ch)
+    {
+        auto* data = buffer.getWritePointer (ch);
+        auto* ring = bypassDelay.getWritePointer (ch);
+        position = bypassDelayPosition;
+
+        for (int i = 0; i < numSamples; ++i)
+        {
+            ring[position] = data[i];
+
+            if (bypassed)
+                data[i] = ring[(position - latency) & mask];
+
+            position = (position + 1) & mask;
+        }
+    }
+
+    bypassDelayPosition = position;
+}
+
+void OrvaneChannelProcessor::processChunk (juce::AudioBuffer<float>& buffer) noexcept
+{
     // 2. Every parameter read once; settings updated before any audio is touched.
     updateParameters();
 

@@ -43,8 +43,15 @@ public:
     /** Keeps everything allocated; the next block works without a new preparation. */
     void releaseResources() override;
 
-    /** Processes one block in place; MIDI is ignored. */
+    /** Processes one block in place; MIDI is ignored. A block longer than the size
+        announced to prepareToPlay is processed in pieces of that size. */
     void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+
+    /** The host's bypass: the dry signal, delayed by the reported latency so that a
+        bypassed track stays aligned with the host's latency compensation. */
+    void processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+
+    using juce::AudioProcessor::processBlockBypassed;
 
     using juce::AudioProcessor::processBlock;
 
@@ -126,6 +133,20 @@ public:
 private:
     friend struct OrvaneChannelProcessorTestAccess;
 
+    /** A block of any length through the chain, in pieces of at most the prepared size. */
+    void processInPieces (juce::AudioBuffer<float>& buffer) noexcept;
+
+    /** One block of at most the prepared size through the whole chain. */
+    void processChunk (juce::AudioBuffer<float>& buffer) noexcept;
+
+    /** Replaces non-finite input samples by silence and clamps absurd magnitudes, so
+        that a broken host or plug-in upstream cannot poison any filter state. */
+    static void sanitiseInput (juce::AudioBuffer<float>& buffer) noexcept;
+
+    /** Writes the block's input into the bypass delay and, when bypassed, replaces the
+        block by the input of latency samples ago. */
+    void runBypassDelay (juce::AudioBuffer<float>& buffer, bool bypassed) noexcept;
+
     /** Every parameter read once, and the settings derived from it handed to the blocks. */
     void updateParameters() noexcept;
 
@@ -176,6 +197,19 @@ private:
 
     /** Answers the VST3 wrapper's interface queries (the host gain-reduction reporter). */
     std::unique_ptr<ConsoleVST3Extensions> vst3Extensions;
+
+    /** The block size announced to prepareToPlay; 0 before the first one. */
+    int preparedBlockSize = 0;
+
+    /** Length of the bypass delay ring, a power of two far above any latency. */
+    static constexpr int bypassDelaySize = 1024;
+
+    /** Per-channel ring of recent input for the bypassed path; sized in prepareToPlay. */
+    juce::AudioBuffer<float> bypassDelay;
+    int bypassDelayPosition = 0;
+
+    /** Where the chain keeps running while the host bypasses it; sized in prepareToPlay. */
+    juce::AudioBuffer<float> bypassScratch;
 
     juce::AudioParameterFloat* grMeterParameter = nullptr;
     float lastGrSent = -1.0f;

@@ -3,6 +3,8 @@
 #include "dsp/StereoStage.h"
 #include "unit/SignalTools.h"
 
+#include <iostream>
+
 namespace
 {
     constexpr double rate = 48000.0;
@@ -147,6 +149,7 @@ TEST (StereoStage, MonoMakerHighPassesTheSideAndLeavesTheMid)
         const auto sideDb = orvane::test::toDb (std::abs (orvane::test::toneAt (sideOut, start, window, c.sideHz, rate)) / 0.3);
         const auto midDb = orvane::test::toDb (std::abs (orvane::test::toneAt (midOut, start, window, midHz, rate)) / 0.3);
 
+        std::cout << "[ measure ] mono maker at 120 Hz: side " << sideDb << " dB at " << c.sideHz << " Hz, mid " << midDb << " dB\n";
         EXPECT_NEAR (sideDb, c.expectedDb, c.toleranceDb);
         EXPECT_NEAR (midDb, 0.0, 0.001);
 
