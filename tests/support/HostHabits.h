@@ -14,6 +14,8 @@
 #include <cmath>
 #include <complex>
 #include <functional>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,8 +70,11 @@ namespace orvane::test::habits
                     what = "beyond the bound";
 
                 if (what != nullptr)
-                    return std::string (what) + ": " + juce::String (y, 9).toStdString() + " at channel "
-                           + std::to_string (ch) + ", sample " + std::to_string (i);
+                {
+                    std::ostringstream text;
+                    text << what << ": " << std::setprecision (9) << y << " at channel " << ch << ", sample " << i;
+                    return text.str();
+                }
             }
         }
 
@@ -297,8 +302,8 @@ namespace orvane::test::habits
     {
         music,    ///< sines and noise at levels from -40 dBFS to full scale, different per channel
         extreme,  ///< full-scale square waves, the channels in or out of phase
-        fadeOut   ///< a tail at 1e-30 falling to digital silence, where filter states turn subnormal
-                  ///< unless denormals are flushed
+        fadeOut   ///< a tail falling from 1e-30 to 1e-37 and then digital silence, where filter
+                  ///< states and gains turn samples subnormal unless denormals are flushed
     };
 
     /**
@@ -472,7 +477,9 @@ namespace orvane::test::habits
 
         void fill (juce::AudioBuffer<float>& block, Material material, int firstSample, int materialLength)
         {
-            constexpr float tinyLevel = 1.0e-30f;
+            // The fade-out falls from 1e-30 to 1e-37, just above the smallest normal
+            // float, within the first half of the stretch; digital silence follows.
+            constexpr double tinyLevel = 1.0e-30, fadeDecades = -7.0;
             static const float levels[] = { 1.0f, 0.5f, 0.1f, 0.01f };
             const auto level = levels[random.nextInt (4)];
             const bool antiPhase = random.nextBool();
@@ -502,8 +509,15 @@ namespace orvane::test::habits
                             break;
 
                         case Material::fadeOut:
-                            x = n < materialLength / 8 ? tinyLevel * static_cast<float> (std::sin (juce::MathConstants<double>::twoPi * 440.0 * t))
-                                                       : 0.0f;
+                            if (n < materialLength / 2)
+                            {
+                                const auto fade = std::pow (10.0, fadeDecades * n / (materialLength / 2));
+                                x = static_cast<float> (tinyLevel * fade * std::sin (juce::MathConstants<double>::twoPi * 440.0 * t));
+
+                                // Only the processor may produce subnormals here: they are not fed in.
+                                if (std::fpclassify (x) == FP_SUBNORMAL)
+                                    x = 0.0f;
+                            }
                             break;
                     }
 
