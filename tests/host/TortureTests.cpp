@@ -25,6 +25,18 @@ namespace
         return std::clamp (static_cast<int> (seconds * sampleRate), fewestBlocks * maxBlock, mostBlocks * maxBlock);
     }
 
+    /** The latency the host has learnt from the plug-in. A VST3 plug-in announces a
+        change with restartComponent, which reaches the host through the host's
+        message loop; a workstation runs that loop all the time, this test runs it
+        for a moment before asking. An LV2 host reads the latency port after every
+        block. */
+    int hostLatency (juce::AudioPluginInstance& plugin)
+    {
+        constexpr int messageLoopMs = 20;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (messageLoopMs);
+        return plugin.getLatencySamples();
+    }
+
     juce::AudioProcessorParameter* findByName (juce::AudioPluginInstance& plugin, const juce::String& name)
     {
         for (auto* p : plugin.getParameters())
@@ -65,7 +77,7 @@ TEST_P (HostTorture, EveryRateAndBlockSize)
             ASSERT_EQ (session.getFuzzer().numOversamplingChoices(), 2u);
 
             const bool switched = playEveryHabit (session, stretchFor (rate, maxBlock),
-                                                  [&] { return plugin->getLatencySamples(); });
+                                                  [&] { return hostLatency (*plugin); });
 
             // JUCE's LV2 wrapper describes one fixed set of ports (the default stereo
             // layout), so an LV2 host cannot switch it to mono; a VST3 host can.
@@ -74,8 +86,6 @@ TEST_P (HostTorture, EveryRateAndBlockSize)
 
             for (const auto& fault : session.faults)
                 ADD_FAILURE() << fault;
-
-            EXPECT_GT (session.emptyBlocks, 0);
         }
     }
 }
@@ -103,7 +113,7 @@ TEST_P (HostTorture, ReportedLatencyIsTheMeasuredOne)
             SCOPED_TRACE ("oversampling choice " + juce::String (index));
             choice->setValueNotifyingHost (static_cast<float> (index) / (numChoices - 1));
             const auto measured = measureLatency (process, 2, rate, blockSize);
-            EXPECT_NEAR (measured, plugin->getLatencySamples(), HostSession::maximumLatencyError);
+            EXPECT_NEAR (measured, hostLatency (*plugin), HostSession::maximumLatencyError);
         }
 
         plugin->releaseResources();
