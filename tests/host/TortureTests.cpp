@@ -82,7 +82,9 @@ TEST_P (HostTorture, EveryRateAndBlockSize)
             // JUCE's LV2 wrapper describes one fixed set of ports (the default stereo
             // layout), so an LV2 host cannot switch it to mono; a VST3 host can.
             if (GetParam() == PluginFormat::vst3)
+            {
                 EXPECT_TRUE (switched);
+            }
 
             for (const auto& fault : session.faults)
                 ADD_FAILURE() << fault;
@@ -122,4 +124,4 @@ TEST_P (HostTorture, ReportedLatencyIsTheMeasuredOne)
 
 INSTANTIATE_TEST_SUITE_P (Formats, HostTorture,
                           ::testing::Values (PluginFormat::vst3, PluginFormat::lv2),
-                          [] (const auto& info) { return orvane::test::formatName (info.param); });
+                          [] (const ::testing::TestParamInfo<PluginFormat>& format) { return orvane::test::formatName (format.param); });
