@@ -43,7 +43,7 @@ namespace orvane::test::habits
         constexpr double totalDb = inputTrimDb + equaliserDb + makeUpDb + outputTrimDb + widthDb + fixedStagesDb + transientDb;
     }
 
-    /** |y| above this, for inputs within ±1, is a fault (about 3.7e5, +111 dB). */
+    /** |y| above this, for inputs within ±1, is a fault (about 3.6e5, +111 dB). */
     inline float outputBound()
     {
         return static_cast<float> (std::pow (10.0, gainLimits::totalDb / 20.0));
@@ -105,7 +105,7 @@ namespace orvane::test::habits
     }
 
     /**
-        Random values for the parameters, as automation lanes drawn by a monkey: every
+        Random values for the parameters, as if every automation lane were noise: every
         automatable parameter gets a new value in every block, a quarter of them at an
         end of the range (where "OFF" positions, silence and the largest gains live).
     */
@@ -193,7 +193,7 @@ namespace orvane::test::habits
         silence (ramps and glides settle) | noise burst | gap | tone settling | tone, measured
 
         The same signal goes to every channel; channel 0 is measured. Returns NaN when
-        the delay is outside the range the probe can see (0 to maximumLagSamples).
+        no delay from 0 to 1024 samples makes the output resemble the burst.
     */
     inline double measureLatency (const ProcessFunction& process, int numChannels, double sampleRate, int blockSize)
     {
