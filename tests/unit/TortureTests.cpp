@@ -38,9 +38,9 @@ namespace
         int reportedLatency() const { return processor.getLatencySamples(); }
     };
 
-    /** A stretch of audio per habit: a tenth of a second, but at least eight and at
-        most a thousand blocks, so that tiny blocks stay affordable and huge ones are
-        still many. */
+    /** A stretch of audio per habit: the given time, but at least eight and at most
+        a thousand blocks, so that tiny blocks stay affordable and huge ones are still
+        many. */
     int stretchFor (double sampleRate, int maxBlock, double seconds)
     {
         constexpr int fewestBlocks = 8, mostBlocks = 1000;
