@@ -1,18 +1,29 @@
-#include "unit/AllocationCounter.h"
+// The one replacement of the global operator new and delete in this test binary,
+// and, outside sanitizer builds, of the C allocation functions (the framework's
+// HeapBlock and Array allocate with malloc and realloc). Every replacement forwards
+// to the ordinary allocator; it counts only while an AllocationCounter is alive on
+// the calling thread.
 
-// Replaces the global operator new and delete (all forms) and, outside sanitizer
-// builds, interposes the C allocation functions too, because the framework's
-// HeapBlock and Array allocate with malloc and realloc. Every replacement forwards
-// to the ordinary allocator and only counts while a counter is alive on the calling
-// thread.
+#include "unit/AllocationCounter.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <new>
 
+// Sanitizer runtimes own malloc and friends; there only operator new is replaced.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+ #define ORVANE_HOOK_MALLOC 0
+#elif defined(__has_feature)
+ #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  #define ORVANE_HOOK_MALLOC 0
+ #endif
+#endif
+#ifndef ORVANE_HOOK_MALLOC
+ #define ORVANE_HOOK_MALLOC 1
+#endif
+
 #if ORVANE_HOOK_MALLOC
-// glibc's own entry points, which the replacements forward to, so that an operator
-// new is counted once and not again by the malloc it calls.
+// glibc's own entry points, which the replacements forward to.
 extern "C" void* __libc_malloc (std::size_t);
 extern "C" void* __libc_calloc (std::size_t, std::size_t);
 extern "C" void* __libc_realloc (void*, std::size_t);
@@ -21,15 +32,6 @@ extern "C" void* __libc_memalign (std::size_t, std::size_t);
 
 namespace
 {
-    void* rawMalloc (std::size_t size) noexcept
-    {
-       #if ORVANE_HOOK_MALLOC
-        return __libc_malloc (size);
-       #else
-        return std::malloc (size);
-       #endif
-    }
-
     // Per thread, so that a framework thread allocating in the background does not
     // make a measurement on the test thread fail.
     thread_local int activeCounters = 0;
@@ -39,6 +41,26 @@ namespace
     {
         if (activeCounters > 0)
             ++allocationCount;
+    }
+
+    // The uncounted allocators, so that one operator new counts once.
+    void* rawMalloc (std::size_t size) noexcept
+    {
+#if ORVANE_HOOK_MALLOC
+        return __libc_malloc (size);
+#else
+        return std::malloc (size);
+#endif
+    }
+
+    void* rawAlignedMalloc (std::size_t alignment, std::size_t size) noexcept
+    {
+#if ORVANE_HOOK_MALLOC
+        return __libc_memalign (alignment, size);
+#else
+        void* p = nullptr;
+        return posix_memalign (&p, alignment, size) == 0 ? p : nullptr;
+#endif
     }
 
     void* allocateOrThrow (std::size_t size)
@@ -53,15 +75,32 @@ namespace
     {
         noteAllocation();
         const auto align = std::max (static_cast<std::size_t> (alignment), sizeof (void*));
-       #if ORVANE_HOOK_MALLOC
-        if (auto* p = __libc_memalign (align, size == 0 ? 1 : size))
+        if (auto* p = rawAlignedMalloc (align, size == 0 ? 1 : size))
             return p;
-       #else
-        void* p = nullptr;
-        if (posix_memalign (&p, align, size == 0 ? 1 : size) == 0)
-            return p;
-       #endif
         throw std::bad_alloc();
+    }
+}
+
+namespace orvane::test
+{
+    AllocationCounter::AllocationCounter() noexcept : startCount (allocationCount)
+    {
+        ++activeCounters;
+    }
+
+    AllocationCounter::~AllocationCounter()
+    {
+        --activeCounters;
+    }
+
+    long AllocationCounter::getCount() const noexcept
+    {
+        return allocationCount - startCount;
+    }
+
+    bool AllocationCounter::seesMalloc() noexcept
+    {
+        return ORVANE_HOOK_MALLOC != 0;
     }
 }
 
@@ -94,7 +133,6 @@ void operator delete (void* p, std::align_val_t, const std::nothrow_t&) noexcept
 void operator delete[] (void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free (p); }
 
 #if ORVANE_HOOK_MALLOC
-
 extern "C" void* malloc (std::size_t size) { noteAllocation(); return __libc_malloc (size); }
 extern "C" void* calloc (std::size_t n, std::size_t size) { noteAllocation(); return __libc_calloc (n, size); }
 extern "C" void* realloc (void* p, std::size_t size) { noteAllocation(); return __libc_realloc (p, size); }
@@ -112,22 +150,3 @@ extern "C" int posix_memalign (void** out, std::size_t alignment, std::size_t si
     return 0;
 }
 #endif
-
-
-namespace orvane::test
-{
-    AllocationCounter::AllocationCounter() noexcept : startCount (allocationCount)
-    {
-        ++activeCounters;
-    }
-
-    AllocationCounter::~AllocationCounter()
-    {
-        --activeCounters;
-    }
-
-    long AllocationCounter::getCount() const noexcept
-    {
-        return allocationCount - startCount;
-    }
-}

@@ -1,26 +1,14 @@
 #pragma once
 
-// The C allocation functions are interposed too, except under sanitizers, which
-// provide their own.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
- #define ORVANE_HOOK_MALLOC 0
-#elif defined(__has_feature)
- #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  #define ORVANE_HOOK_MALLOC 0
- #endif
-#endif
-#ifndef ORVANE_HOOK_MALLOC
- #define ORVANE_HOOK_MALLOC 1
-#endif
-
 namespace orvane::test
 {
     /**
         Counts heap allocations made on the current thread while it exists.
 
-        This test binary replaces the global operator new (all its forms) with one
-        that counts while a counter is active on the calling thread and otherwise
-        behaves like the standard one. It is the only replacement in the binary: a
+        This test binary replaces the global operator new (all its forms) and,
+        outside sanitizer builds, malloc and its relatives with versions that count
+        while a counter is active on the calling thread and otherwise behave like
+        the standard ones. It is the only replacement in the binary: a
         second one anywhere in the tests would clash at link time, so every
         allocation check goes through this class.
 
@@ -42,6 +30,10 @@ namespace orvane::test
 
         /** Allocations on this thread since this counter was created. */
         long getCount() const noexcept;
+
+        /** Whether malloc and its relatives are counted as well as operator new (not
+            in sanitizer builds, whose runtime owns them). */
+        static bool seesMalloc() noexcept;
 
         AllocationCounter (const AllocationCounter&) = delete;
         AllocationCounter& operator= (const AllocationCounter&) = delete;
