@@ -9,6 +9,7 @@
 #include "unit/SignalTools.h"
 
 #include <iostream>
+#include <stdexcept>
 
 using namespace orvane::test;
 namespace id = orvane::ParamIDs;
@@ -177,7 +178,9 @@ TEST (WholeChain, SilkRingHoldsTheAlignedAddedSignalBesideTheOutputRing)
 
             ASSERT_EQ (outputRing[(size_t) i], (out.getSample (0, i) + out.getSample (1, i)) * 0.5f) << i;
         }
-        EXPECT_LT (worst, 2.0e-6f);
+        std::cout << "[ measure ] osRealtime " << index << ": Silk ring against output minus delayed input: largest difference "
+                  << worst << ", largest value " << largest << "\n";
+        EXPECT_LT (worst, 5.0e-7f);
         EXPECT_GT (largest, 0.05f); // "Air" at 100 % really adds something
 
         // Mode "Off": the Silk ring advances by zeros while the output ring gets audio.
