@@ -61,7 +61,8 @@ namespace
     // The blocks of the chain, set up from the processor's parameter values and its
     // channel's tolerance, run by hand in chain order: the front (high-pass,
     // equaliser, compressor) and the back (Silk stage, channel trim, stereo stage),
-    // each prepared as prepareToPlay prepares it. Input and output trims stay at 0 dB.
+    // each prepared as prepareToPlay prepares it. The channel trim holds its gain (it
+    // ramps only when the channel changes); input and output trims stay at 0 dB.
     struct Reference
     {
         Filters filters;

@@ -9,6 +9,7 @@
 #include "unit/SignalTools.h"
 
 #include <iostream>
+#include <stdexcept>
 
 using namespace orvane::test;
 namespace id = orvane::ParamIDs;
@@ -98,10 +99,10 @@ TEST (WholeChain, LatencyIsTheDelayOfA1kHzToneThroughTheProcessor)
         const auto out = runBlocks (p, stereoOf (tone, tone), blockSize);
         EXPECT_EQ (p.getLatencySamples(), reported);
 
-        // The delay from the tone's phase, unwrapped to the period nearest the report.
+        // The delay from the tone's phase. A period is 48 samples, far more than any
+        // oversampler delays, so the phase within +-half a period is the delay itself.
         const auto ratio = toneAt (channelOf (out, 0), start, start, 1000.0, fs) / toneAt (tone, start, start, 1000.0, fs);
-        auto delay = -std::arg (ratio) / (2.0 * pi) * period;
-        delay += period * std::round ((reported - delay) / period);
+        const auto delay = -std::arg (ratio) / (2.0 * pi) * period;
 
         std::cout << "[ measure ] osRealtime " << index << ": reported latency " << reported
                   << ", phase delay of 1 kHz through processBlock " << delay << " samples\n";
@@ -177,7 +178,9 @@ TEST (WholeChain, SilkRingHoldsTheAlignedAddedSignalBesideTheOutputRing)
 
             ASSERT_EQ (outputRing[(size_t) i], (out.getSample (0, i) + out.getSample (1, i)) * 0.5f) << i;
         }
-        EXPECT_LT (worst, 2.0e-6f);
+        std::cout << "[ measure ] osRealtime " << index << ": Silk ring against output minus delayed input: largest difference "
+                  << worst << ", largest value " << largest << "\n";
+        EXPECT_LT (worst, 5.0e-7f);
         EXPECT_GT (largest, 0.05f); // "Air" at 100 % really adds something
 
         // Mode "Off": the Silk ring advances by zeros while the output ring gets audio.
