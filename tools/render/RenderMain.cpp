@@ -326,7 +326,7 @@ namespace
                       << " | max GR " << juce::String (summary.largestGainReductionDb, 1) << " dB"
                       << " | latency " << summary.latencySamples << " samples compensated"
                       << " | " << juce::String (audioSeconds, 1) << " s in " << juce::String (summary.seconds, 2) << " s ("
-                      << juce::String (audioSeconds / std::max (summary.seconds, 1.0e-6), 0) << "x realtime)" << std::endl;
+                      << juce::String (juce::roundToInt (audioSeconds / std::max (summary.seconds, 1.0e-6))) << "x realtime)" << std::endl;
         }
 
         return 0;
