@@ -31,24 +31,6 @@ namespace
         int latencyChanges = 0;
     };
 
-    void expectIdentical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-    {
-        ASSERT_EQ (a.getNumChannels(), b.getNumChannels());
-        ASSERT_EQ (a.getNumSamples(), b.getNumSamples());
-        for (int ch = 0; ch < a.getNumChannels(); ++ch)
-            for (int i = 0; i < a.getNumSamples(); ++i)
-                ASSERT_EQ (a.getSample (ch, i), b.getSample (ch, i)) << "channel " << ch << ", sample " << i;
-    }
-
-    float maxDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-    {
-        float m = 0.0f;
-        for (int ch = 0; ch < a.getNumChannels(); ++ch)
-            for (int i = 0; i < a.getNumSamples(); ++i)
-                m = std::max (m, std::abs (a.getSample (ch, i) - b.getSample (ch, i)));
-        return m;
-    }
-
     // Which sections the reference runs, and in which order.
     struct Sections
     {

@@ -5,8 +5,10 @@
 // EQ Cookbook biquads and of the bilinear Butterworth high-pass, all in double
 // precision and written independently of the code under test.
 
+#include <gtest/gtest.h>
 #include <juce_dsp/juce_dsp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -14,6 +16,26 @@
 
 namespace orvane::test
 {
+    /** Fails the test at the first sample where two buffers differ in any bit. */
+    inline void expectIdentical (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+    {
+        ASSERT_EQ (a.getNumChannels(), b.getNumChannels());
+        ASSERT_EQ (a.getNumSamples(), b.getNumSamples());
+        for (int ch = 0; ch < a.getNumChannels(); ++ch)
+            for (int i = 0; i < a.getNumSamples(); ++i)
+                ASSERT_EQ (a.getSample (ch, i), b.getSample (ch, i)) << "channel " << ch << ", sample " << i;
+    }
+
+    /** The largest absolute difference between two buffers of the same shape. */
+    inline float maxDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+    {
+        float m = 0.0f;
+        for (int ch = 0; ch < a.getNumChannels(); ++ch)
+            for (int i = 0; i < a.getNumSamples(); ++i)
+                m = std::max (m, std::abs (a.getSample (ch, i) - b.getSample (ch, i)));
+        return m;
+    }
+
     constexpr double pi = 3.14159265358979323846;
 
     /** Runs a unit impulse (channel 0, and channel 1 when stereo) through process in blocks. */
