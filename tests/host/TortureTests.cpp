@@ -58,14 +58,7 @@ namespace
     };
 }
 
-// DISABLED until an open finding is resolved: with the Silk stage in the chain,
-// the latency probe that follows the mid-playback state round trip sees an output
-// up to +53 dB hotter than the input (peaks of 2.8 to 46 for a 0.1 tone) whose
-// correlation with the input falls below the probe's 0.5 threshold, although the
-// parameters were just reset to their defaults. The best lag found is the reported
-// latency. Whether the chain keeps gain it should have dropped or the probe's reset
-// does not reach the processor in time is not settled yet.
-TEST_P (HostTorture, DISABLED_EveryRateAndBlockSize)
+TEST_P (HostTorture, EveryRateAndBlockSize)
 {
     // One instance per rate goes through every maximum block size in turn, as when
     // the user changes the host's buffer size.

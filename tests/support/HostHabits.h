@@ -302,9 +302,24 @@ namespace orvane::test::habits
     {
         music,    ///< sines and noise at levels from -40 dBFS to full scale, different per channel
         extreme,  ///< full-scale square waves, the channels in or out of phase
-        fadeOut   ///< a tail falling from 1e-30 to 1e-37 and then digital silence, where filter
+        fadeOut,  ///< a tail falling from 1e-30 to 1e-37 and then digital silence, where filter
                   ///< states and gains turn samples subnormal unless denormals are flushed
+        silence   ///< digital silence, in which everything the chain still holds dies away
     };
+
+    /** The material's name, for the fault reports. */
+    inline const char* nameOf (Material material)
+    {
+        switch (material)
+        {
+            case Material::music: return "music";
+            case Material::extreme: return "extreme material";
+            case Material::fadeOut: return "the fade-out";
+            case Material::silence: return "silence";
+        }
+
+        return "";
+    }
 
     /**
         One processor driven through a host's habits, block by block, with every
@@ -372,6 +387,8 @@ namespace orvane::test::habits
                 playBlock (length, material, played, numSamples);
                 played += length;
             }
+
+            where += std::string (", then ") + nameOf (material);
         }
 
         /** The state block, as a host saves it. */
@@ -413,12 +430,56 @@ namespace orvane::test::habits
             return first;
         }
 
+        /**
+            Plays silence at the parameters' current values, in full blocks, until the
+            output has stayed 80 dB below the latency probe's level for longer than
+            every ramp and glide of the chain; returns false (and notes a fault) when
+            that has not happened after a second.
+
+            Filters ring on after loud material stops, for as long as their slowest pole
+            says: a high-pass at 8 Hz, as a DC blocker is, decays with a time constant of
+            20 ms at every rate, and takes 0.3 s to bring an output of +35 dB (the fuzzed
+            gains reach that easily) down to the quiet level. Until then the old
+            material's tail is louder than the latency probe's own signal. At the
+            default settings every state of a correct chain decays; one that does not
+            fall quiet in silence is ringing on or running away.
+        */
+        bool settle()
+        {
+            const auto samplesOf = [this] (double s) { return static_cast<int> (std::ceil (s * sampleRate)); };
+            const auto quietNeeded = samplesOf (quietSeconds);
+            const auto mostSamples = samplesOf (longestSettleSeconds);
+            int quietFor = 0, played = 0;
+            float peak = 0.0f;
+
+            while (quietFor < quietNeeded && played < mostSamples && faults.size() < maxFaults)
+            {
+                peak = playBlock (maxBlock, Material::silence, played, mostSamples);
+                quietFor = peak < quietLevel ? quietFor + maxBlock : 0;
+                played += maxBlock;
+            }
+
+            where += ", then silence";
+
+            if (quietFor >= quietNeeded)
+                return true;
+
+            noteFault ("the output was still at " + std::to_string (peak) + " after "
+                       + std::to_string (juce::roundToInt (longestSettleSeconds * 1000.0)) + " ms of silence");
+            return false;
+        }
+
         /** Puts the automated parameters back to their defaults (the oversampling
-            choices stay), measures the latency a 1 kHz tone sees, and compares it with
-            the latency the processor reports afterwards. */
+            choices stay), lets the chain settle in silence, measures the latency a
+            1 kHz tone sees, and compares it with the latency the processor reports
+            afterwards. */
         double checkLatency (const LatencyReader& latencyReported)
         {
             fuzzer.resetToDefaults();
+
+            if (! settle())
+                return std::nan ("");
+
             const auto measured = measureLatency (process, numChannels(), sampleRate, maxBlock);
             const auto reported = latencyReported();
 
@@ -426,6 +487,7 @@ namespace orvane::test::habits
                 noteFault ("reported latency " + std::to_string (reported) + " but measured "
                            + std::to_string (measured) + " samples");
 
+            where += ", then the latency probe";
             return measured;
         }
 
@@ -444,9 +506,21 @@ namespace orvane::test::habits
         static constexpr size_t maxFaults = 8;
         static constexpr int emptyBlockOdds = 16;
 
+        // A tail 80 dB below the latency probe's level cannot move its correlation or
+        // its phase measurably.
+        static constexpr float quietLevel = 1.0e-5f;
+
+        // Longer than every ramp and glide: a gain ramping up from silence can lift a
+        // tail the chain still holds.
+        static constexpr double quietSeconds = 0.05;
+
+        // Twice what an 8 Hz pole needs to bring the largest output the chain can
+        // produce (outputBound()) down to quietLevel.
+        static constexpr double longestSettleSeconds = 1.0;
+
         /** One block of the material, from its sample firstSample on, with every
-            output sample checked. */
-        void playBlock (int length, Material material, int firstSample, int materialLength)
+            output sample checked; returns the block's output peak. */
+        float playBlock (int length, Material material, int firstSample, int materialLength)
         {
             const auto start = random.nextInt (io.getNumSamples() - maxBlock + 1);
             const auto channels = numChannels();
@@ -459,6 +533,13 @@ namespace orvane::test::habits
 
             if (auto bad = findBadSample (block, outputBound()); ! bad.empty())
                 noteFault (bad + ", block " + std::to_string (blocksPlayed) + " of " + std::to_string (length) + " samples");
+
+            auto peak = 0.0f;
+
+            for (int ch = 0; ch < channels; ++ch)
+                peak = std::max (peak, block.getMagnitude (ch, 0, length));
+
+            return peak;
         }
 
         void noteFault (const std::string& fault)
@@ -507,6 +588,9 @@ namespace orvane::test::habits
                             x = std::sin (juce::MathConstants<double>::twoPi * 60.0 * t) >= 0.0 ? 1.0f : -1.0f;
                             if (antiPhase && ch == 1)
                                 x = -x;
+                            break;
+
+                        case Material::silence:
                             break;
 
                         case Material::fadeOut:
