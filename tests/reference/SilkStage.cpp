@@ -29,7 +29,7 @@ namespace
 
     // The curve's value at zero input. Computed once at load time, not on first use,
     // so that the audio thread never waits on a static initialisation guard.
-    const float curveOffset = std::tanh (curveScale * curveBias);
+    const double curveOffset = std::tanh (static_cast<double> (curveScale) * static_cast<double> (curveBias));
 
     constexpr double dcTrackerHz = 20.0;
     constexpr double dcBlockerHz = 8.0;
@@ -58,13 +58,13 @@ namespace
 
     // Audio EQ Cookbook shelves with A the square root of the linear gain, in the
     // order b0, b1, b2, a0, a1, a2 the framework's coefficient sets normalise.
-    std::array<float, 6> shelf (ShelfKind kind, float frequency, float q, float gainDb, float rate) noexcept
+    std::array<double, 6> shelf (ShelfKind kind, float frequency, float q, float gainDb, double rate) noexcept
     {
-        const auto gain = juce::Decibels::decibelsToGain (gainDb);
+        const auto gain = juce::Decibels::decibelsToGain (static_cast<double> (gainDb));
         const auto a = std::sqrt (gain);
-        const auto w = juce::MathConstants<float>::twoPi * std::max (frequency, lowestShelfHz) / rate;
+        const auto w = juce::MathConstants<double>::twoPi * static_cast<double> (std::max (frequency, lowestShelfHz)) / rate;
         const auto cs = std::cos (w);
-        const auto beta = std::sin (w) * std::sqrt (a) / q;
+        const auto beta = std::sin (w) * std::sqrt (a) / static_cast<double> (q);
 
         if (kind == ShelfKind::low)
             return { a * ((a + 1.0f) - (a - 1.0f) * cs + beta),
@@ -82,14 +82,14 @@ namespace
                  (a + 1.0f) - (a - 1.0f) * cs - beta };
     }
 
-    juce::dsp::IIR::Coefficients<float>::Ptr makeIdentity()
+    juce::dsp::IIR::Coefficients<double>::Ptr makeIdentity()
     {
-        return new juce::dsp::IIR::Coefficients<float> (1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f);
+        return new juce::dsp::IIR::Coefficients<double> (1.0, 0.0, 0.0, 1.0, 0.0, 0.0);
     }
 
-    float dcTrackerCoefficientFor (double rate) noexcept
+    double dcTrackerCoefficientFor (double rate) noexcept
     {
-        return static_cast<float> (std::exp (-juce::MathConstants<double>::twoPi * dcTrackerHz / rate));
+        return std::exp (-juce::MathConstants<double>::twoPi * dcTrackerHz / rate);
     }
 }
 
@@ -150,20 +150,20 @@ void SilkStage::prepare (double newSampleRate, int numChannels, int maximumBlock
 
     if (sampleRate > 0.0)
     {
-        dcBlockerCoefficient = static_cast<float> (1.0 - juce::MathConstants<double>::twoPi * dcBlockerHz / sampleRate);
+        dcBlockerCoefficient = 1.0 - juce::MathConstants<double>::twoPi * dcBlockerHz / sampleRate;
 
-        const auto fs = static_cast<float> (sampleRate);
-        const auto highHz = std::max (lowestShelfHz, std::min (consoleHighRateFraction * fs, consoleHighMaxHz));
+        const auto fs = sampleRate;
+        const auto highHz = std::max (lowestShelfHz, std::min (consoleHighRateFraction * static_cast<float> (fs), consoleHighMaxHz));
         *lowShelfCoefficients = shelf (ShelfKind::low, consoleLowHz, consoleLowQ, consoleLowDb, fs);
         *highShelfCoefficients = shelf (ShelfKind::high, highHz, consoleHighQ, consoleHighDb, fs);
     }
 
     applyOsIndex (osIndex);
 
-    dcTrackerState.fill (0.0f);
-    feedbackState.fill (0.0f);
-    dcBlockerX1.fill (0.0f);
-    dcBlockerY1.fill (0.0f);
+    dcTrackerState.fill (0.0);
+    feedbackState.fill (0.0);
+    dcBlockerX1.fill (0.0);
+    dcBlockerY1.fill (0.0);
 
     for (size_t ch = 0; ch < 2; ++ch)
         for (auto* f : { &preEmphasis[ch], &deEmphasis[ch], &lowShelf[ch], &highShelf[ch] })
@@ -227,7 +227,7 @@ void SilkStage::applyOsIndex (int index) noexcept
         deEmphasis[ch].reset();
     }
 
-    dcTrackerState.fill (0.0f);
+    dcTrackerState.fill (0.0);
 }
 
 void SilkStage::updateEmphasis() noexcept
@@ -235,7 +235,7 @@ void SilkStage::updateEmphasis() noexcept
     if (oversampledRate <= 0.0 || mode == modeOff)
         return;
 
-    const auto fo = static_cast<float> (oversampledRate);
+    const auto fo = oversampledRate;
     const auto kind = mode == modeAir ? ShelfKind::high : ShelfKind::low;
     const auto frequency = mode == modeAir ? airHz : bodyHz;
 
@@ -317,14 +317,14 @@ void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
 
         for (size_t i = 0; i < numSamples; ++i)
         {
-            auto y = lowShelf[ch].processSample (data[i]);
+            auto y = lowShelf[ch].processSample (static_cast<double> (data[i]));
             y = highShelf[ch].processSample (y);
 
             const auto z = y - x1 + dcBlockerCoefficient * y1;
             x1 = y;
             y1 = z;
 
-            data[i] = z * constants.compensation;
+            data[i] = static_cast<float> (z * static_cast<double> (constants.compensation));
         }
 
         dcBlockerX1[ch] = x1;
@@ -363,18 +363,22 @@ void SilkStage::saturate (juce::dsp::AudioBlock<float>& block, size_t numChannel
 
         for (size_t i = 0; i < numSamples; ++i)
         {
-            const auto x = data[i];
+            const auto x = static_cast<double> (data[i]);
             const auto h = emphasised ? preEmphasis[ch].processSample (x) : x;
 
-            auto s = (std::tanh (curveScale * (feedbackAmount * fb + drive * h + curveBias)) - curveOffset) / curveScale;
-            fb = feedbackSmoothing * fb + (1.0f - feedbackSmoothing) * s;
+            const auto scale = static_cast<double> (curveScale);
+            auto s = (std::tanh (scale * (static_cast<double> (feedbackAmount) * fb + static_cast<double> (drive) * h
+                                          + static_cast<double> (curveBias)))
+                      - curveOffset)
+                     / scale;
+            fb = static_cast<double> (feedbackSmoothing) * fb + (1.0 - static_cast<double> (feedbackSmoothing)) * s;
 
             // What the asymmetric curve leaves as a slow offset is tracked and removed.
-            dc = d * dc + (1.0f - d) * s;
+            dc = d * dc + (1.0 - d) * s;
             s -= dc;
 
             const auto w = emphasised ? deEmphasis[ch].processSample (s) : s;
-            data[i] = (1.0f - mix) * x + mix * w;
+            data[i] = static_cast<float> ((1.0 - static_cast<double> (mix)) * x + static_cast<double> (mix) * w);
         }
 
         feedbackState[ch] = fb;

@@ -107,19 +107,19 @@ private:
     void saturate (juce::dsp::AudioBlock<float>& block, size_t numChannelsToProcess,
                    float drive, float mix) noexcept;
 
-    using Filter = juce::dsp::IIR::Filter<float>;
-    using Coefficients = juce::dsp::IIR::Coefficients<float>;
+    using Filter = juce::dsp::IIR::Filter<double>;
+    using Coefficients = juce::dsp::IIR::Coefficients<double>;
 
     double sampleRate = 44100.0;
     double oversampledRate = 88200.0;
     int latency = 0;
     int mode = modeOff;
     float amount = 0.3f;
-    float dcBlockerCoefficient = 0.999f;
+    double dcBlockerCoefficient = 0.999;
     static constexpr float feedbackAmount = 0.08f;
     static constexpr float feedbackSmoothing = 0.6f;
-    float dcTrackerCoefficient = 0.0f;
-    std::array<float, 2> dcTrackerState {};
+    double dcTrackerCoefficient = 0.0;
+    std::array<double, 2> dcTrackerState {};
 
     std::array<std::unique_ptr<juce::dsp::Oversampling<float>>, maximumOsIndex> oversamplers;
     juce::dsp::Oversampling<float>* activeOversampler = nullptr;
@@ -133,8 +133,8 @@ private:
     Coefficients::Ptr lowShelfCoefficients, highShelfCoefficients;
     std::array<Filter, 2> preEmphasis, deEmphasis, lowShelf, highShelf;
 
-    std::array<float, 2> feedbackState {};
-    std::array<float, 2> dcBlockerX1 {}, dcBlockerY1 {};
+    std::array<double, 2> feedbackState {};
+    std::array<double, 2> dcBlockerX1 {}, dcBlockerY1 {};
 
     std::array<float, dryDelaySize> dryDelay {};
     int dryDelayPos = 0;
