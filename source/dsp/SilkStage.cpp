@@ -1,6 +1,6 @@
 #include "dsp/SilkStage.h"
 
-#include "dsp/FastTanh.h"
+#include "dsp/FastMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +29,7 @@ namespace
     // The curve's value at zero input. Computed once at load time, not on first use,
     // so that the audio thread never waits on a static initialisation guard.
     // With the same tanh as the curve itself, so that silence in is exactly silence out.
-    const double curveOffset = FastTanh::process (static_cast<double> (curveScale) * static_cast<double> (curveBias));
+    const double curveOffset = FastMath::tanh (static_cast<double> (curveScale) * static_cast<double> (curveBias));
 
     constexpr double dcTrackerHz = 20.0;
     constexpr double dcBlockerHz = 8.0;
@@ -395,7 +395,7 @@ void SilkStage::saturate (float* left, float* right, size_t numSamples, float dr
         const auto x = loadSamples (left + i, right + i);
         const auto h = emphasised ? biquadStep (preEmphasis, x, pre1, pre2) : x;
 
-        auto s = (FastTanh::process (scale * (feedback * fb + driveGain * h + bias)) - offset) * inverseScale;
+        auto s = (FastMath::tanh (scale * (feedback * fb + driveGain * h + bias)) - offset) * inverseScale;
         fb = keep * fb + take * s;
 
         // What the asymmetric curve leaves as a slow offset is tracked and removed.
