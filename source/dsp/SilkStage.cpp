@@ -133,12 +133,9 @@ void SilkStage::prepare (double newSampleRate, int numChannels, int maximumBlock
     activeOversampler = nullptr;
 
     for (size_t i = 0; i < oversamplers.size(); ++i)
-    {
-        oversamplers[i] = std::make_unique<juce::dsp::Oversampling<float>> (
-            static_cast<size_t> (channelCount), i + 1,
-            juce::dsp::Oversampling<float>::filterHalfBandPolyphaseIIR, true, true);
-        oversamplers[i]->initProcessing (maxBlockSize);
-    }
+        oversamplers[i].prepare (static_cast<int> (i + 1), maxBlockSize);
+
+    prepared = true;
 
     if (sampleRate > 0.0)
     {
@@ -196,7 +193,7 @@ void SilkStage::applyOsIndex (int index) noexcept
     }
     else
     {
-        activeOversampler = oversamplers[static_cast<size_t> (osIndex - 1)].get();
+        activeOversampler = &oversamplers[static_cast<size_t> (osIndex - 1)];
         oversampledRate = sampleRate * static_cast<double> (1 << osIndex);
     }
 
@@ -314,28 +311,28 @@ void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
     }
 
     const auto constants = computeBlockConstants (mode, amount);
-    auto channels = block.getSubsetChannelBlock (0, k);
 
     if (activeOversampler != nullptr)
     {
-        auto up = activeOversampler->processSamplesUp (channels);
-        auto* upLeft = up.getChannelPointer (0);
-        auto* upRight = k > 1 ? up.getChannelPointer (1) : upLeft;
+        // Both channels interleaved at the oversampled rate (a mono stage fills both
+        // lanes with its channel).
+        auto* up = activeOversampler->processUp (left, right, numSamples);
+        const auto upSamples = numSamples * activeOversampler->getFactor();
 
         if (mode != modeOff)
-            saturate<true> (upLeft, upRight, up.getNumSamples(), constants.drive, constants.mix);
+            saturate<true> (up, up + 1, upSamples, 2, constants.drive, constants.mix);
         else
-            saturate<false> (upLeft, upRight, up.getNumSamples(), constants.drive, constants.mix);
+            saturate<false> (up, up + 1, upSamples, 2, constants.drive, constants.mix);
 
-        activeOversampler->processSamplesDown (channels);
+        activeOversampler->processDown (left, right, numSamples);
     }
     else if (mode != modeOff)
     {
-        saturate<true> (left, right, numSamples, constants.drive, constants.mix);
+        saturate<true> (left, right, numSamples, 1, constants.drive, constants.mix);
     }
     else
     {
-        saturate<false> (left, right, numSamples, constants.drive, constants.mix);
+        saturate<false> (left, right, numSamples, 1, constants.drive, constants.mix);
     }
 
     // Console shelves, DC blocker and compensation at the host rate, and what the
@@ -370,7 +367,7 @@ void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
 }
 
 template <bool emphasised>
-void SilkStage::saturate (float* left, float* right, size_t numSamples, float drive, float mix) noexcept
+void SilkStage::saturate (float* left, float* right, size_t numSamples, size_t stride, float drive, float mix) noexcept
 {
     const auto d = DoublePair::broadcast (dcTrackerCoefficient);
     const auto oneMinusD = DoublePair::broadcast (1.0 - dcTrackerCoefficient);
@@ -392,7 +389,7 @@ void SilkStage::saturate (float* left, float* right, size_t numSamples, float dr
 
     for (size_t i = 0; i < numSamples; ++i)
     {
-        const auto x = loadSamples (left + i, right + i);
+        const auto x = loadSamples (left + i * stride, right + i * stride);
         const auto h = emphasised ? biquadStep (preEmphasis, x, pre1, pre2) : x;
 
         auto s = (FastMath::tanh (scale * (feedback * fb + driveGain * h + bias)) - offset) * inverseScale;
@@ -403,7 +400,7 @@ void SilkStage::saturate (float* left, float* right, size_t numSamples, float dr
         s = s - dc;
 
         const auto w = emphasised ? biquadStep (deEmphasis, s, de1, de2) : s;
-        storeSamples (dry * x + wet * w, left + i, right + i);
+        storeSamples (dry * x + wet * w, left + i * stride, right + i * stride);
     }
 
     storePair (fb, feedbackState);

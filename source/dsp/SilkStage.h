@@ -2,6 +2,7 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include "dsp/PolyphaseOversampler.h"
 #include "dsp/SimdPair.h"
 
 #include <array>
@@ -91,7 +92,7 @@ public:
     double getOversampledRate() const noexcept { return oversampledRate; }
 
     /** Whether prepare() has built the oversamplers; until then process() does nothing. */
-    bool isPrepared() const noexcept { return oversamplers[0] != nullptr; }
+    bool isPrepared() const noexcept { return prepared; }
 
     /** What the last block added to the sound, as a mono signal: its output minus its
         latency-aligned input. All zeros when the amount in use is 0. */
@@ -117,7 +118,7 @@ private:
     void resetEmphasisStates() noexcept;
     void processChunk (juce::dsp::AudioBlock<float>& block) noexcept;
     template <bool emphasised>
-    void saturate (float* left, float* right, size_t numSamples, float drive, float mix) noexcept;
+    void saturate (float* left, float* right, size_t numSamples, size_t stride, float drive, float mix) noexcept;
 
     static Biquad normalised (const std::array<double, 6>& coefficients) noexcept;
 
@@ -136,8 +137,9 @@ private:
     double dcTrackerCoefficient = 0.0;
     std::array<double, 2> dcTrackerState {};
 
-    std::array<std::unique_ptr<juce::dsp::Oversampling<float>>, maximumOsIndex> oversamplers;
-    juce::dsp::Oversampling<float>* activeOversampler = nullptr;
+    std::array<PolyphaseOversampler, maximumOsIndex> oversamplers;
+    PolyphaseOversampler* activeOversampler = nullptr;
+    bool prepared = false;
     int osIndex = 1;
     int channelCount = 2;
     size_t maxBlockSize = 512;

@@ -134,6 +134,15 @@ struct SimdPair<float>
         _mm_store_ss (a, v);
     }
 
+    /** Lane 0 = p[0], lane 1 = p[1]: one interleaved stereo frame. */
+    static SimdPair loadFrame (const float* p) noexcept
+    {
+        return { _mm_castpd_ps (_mm_load_sd (reinterpret_cast<const double*> (p))) };
+    }
+
+    /** Lane 0 to p[0], lane 1 to p[1]. */
+    void storeFrame (float* p) const noexcept { _mm_store_sd (reinterpret_cast<double*> (p), _mm_castps_pd (v)); }
+
     /** The left lane. */
     float lane0() const noexcept { return _mm_cvtss_f32 (v); }
 
@@ -180,6 +189,8 @@ struct SimdPair
     static SimdPair make (T x, T y) noexcept { return { x, y }; }
     static SimdPair load (const T* x, const T* y) noexcept { return { *x, *y }; }
     void store (T* x, T* y) const noexcept { *y = b; *x = a; }
+    static SimdPair loadFrame (const T* p) noexcept { return { p[0], p[1] }; }
+    void storeFrame (T* p) const noexcept { p[0] = a; p[1] = b; }
     T lane0() const noexcept { return a; }
     T lane1() const noexcept { return b; }
 
