@@ -89,6 +89,9 @@ namespace
         if (grDb >= static_cast<double> (CompressorLimiter::muteReductionDb))
             return 0.0f;
 
+        if (grDb <= 0.0)
+            return 1.0f;
+
         return static_cast<float> (std::min (FastMath::exp2 (-grDb * log2PerDb), 1.0));
     }
 }
