@@ -82,38 +82,39 @@ namespace
     constexpr double dbPerLog2 = 6.0205999132796239;       // 20 log10(2): dB per octave of level
     constexpr double log2PerDb = 0.16609640474436813;      // log2(10) / 20
 
-    // The gain for a reduction in dB: 10^(-gr / 20), exactly 0 from the mute point on
+    using DoublePair = SimdPair<double>;
+
+    // Envelopes are floored here before the logarithm; -600 dB is far below the
+    // curve's own floor.
+    constexpr double smallestEnvelope = 1.0e-30;
+
+    // The static curve for both channels' envelopes, in double precision: 0 below
+    // the knee, the quadratic knee, then the ratio's straight line.
+    inline DoublePair reductionFor (DoublePair envelopes, double threshold) noexcept
+    {
+        using P = DoublePair;
+        constexpr auto halfKnee = 0.5 * static_cast<double> (CompressorLimiter::kneeWidthDb);
+        constexpr auto slope = static_cast<double> (CompressorLimiter::slopeFor2to1);
+        constexpr auto kneeScale = slope / (2.0 * static_cast<double> (CompressorLimiter::kneeWidthDb));
+
+        const auto level = P::max (P::broadcast (dbPerLog2) * FastMath::log2 (P::max (envelopes, P::broadcast (smallestEnvelope))),
+                                   P::broadcast (static_cast<double> (CompressorLimiter::floorDb)));
+        const auto over = level - P::broadcast (threshold);
+        const auto k = over + P::broadcast (halfKnee);
+        const auto inKnee = P::greaterThan (P::broadcast (halfKnee), over);
+        const auto curve = P::select (inKnee, P::broadcast (kneeScale) * k * k, P::broadcast (slope) * over);
+        return P::select (P::greaterThan (over, P::broadcast (-halfKnee)), curve, P::broadcast (0.0));
+    }
+
+    // The gains for reductions in dB: 10^(-gr / 20), exactly 0 from the mute point on
     // (as every gain of the chain, at -100 dB), never above 1.
-    inline float gainFor (double grDb) noexcept
+    inline DoublePair gainsFor (DoublePair reductions) noexcept
     {
-        if (grDb >= static_cast<double> (CompressorLimiter::muteReductionDb))
-            return 0.0f;
-
-        if (grDb <= 0.0)
-            return 1.0f;
-
-        return static_cast<float> (std::min (FastMath::exp2 (-grDb * log2PerDb), 1.0));
+        using P = DoublePair;
+        const auto gains = P::min (FastMath::exp2 (reductions * P::broadcast (-log2PerDb)), P::broadcast (1.0));
+        const auto audible = P::greaterThan (P::broadcast (static_cast<double> (CompressorLimiter::muteReductionDb)), reductions);
+        return P::select (audible, gains, P::broadcast (0.0));
     }
-}
-
-double CompressorLimiter::reductionFor (float envelopeValue, double threshold, double kneeStart) noexcept
-{
-    // Below the knee (the common case) there is nothing to compute.
-    if (! (static_cast<double> (envelopeValue) > kneeStart))
-        return 0.0;
-
-    const auto level = std::max (dbPerLog2 * FastMath::log2 (static_cast<double> (envelopeValue)),
-                                 static_cast<double> (floorDb));
-    const auto over = level - threshold;
-    constexpr auto halfKnee = 0.5 * static_cast<double> (kneeWidthDb);
-
-    if (over < halfKnee)
-    {
-        const auto k = over + halfKnee;
-        return static_cast<double> (slopeFor2to1) * k * k / (2.0 * static_cast<double> (kneeWidthDb));
-    }
-
-    return static_cast<double> (slopeFor2to1) * over;
 }
 
 void CompressorLimiter::process (juce::dsp::AudioBlock<float>& block) noexcept
@@ -145,12 +146,16 @@ void CompressorLimiter::process (juce::dsp::AudioBlock<float>& block) noexcept
         const auto kneeStart = FastMath::exp2 ((threshold - 0.5 * static_cast<double> (kneeWidthDb)) * log2PerDb);
         const auto makeup = makeupGain;
         const bool filterDetector = sideChainOn, linked = link;
+        auto maxima = DoublePair::broadcast (0.0);
 
-        auto lowPass = FloatPair::load (&sideChainLowPass[0], &sideChainLowPass[1]);
-        auto square = FloatPair::load (&meanSquare[0], &meanSquare[1]);
-        auto env = FloatPair::load (&envelope[0], &envelope[1]);
-        auto fast = FloatPair::load (&fastEnvelope[0], &fastEnvelope[1]);
-        auto slow = FloatPair::load (&slowEnvelope[0], &slowEnvelope[1]);
+        // For a mono block both lanes start from channel 0's states, so that the
+        // second lane repeats the first.
+        const size_t second = stereo ? 1 : 0;
+        auto lowPass = FloatPair::load (&sideChainLowPass[0], &sideChainLowPass[second]);
+        auto square = FloatPair::load (&meanSquare[0], &meanSquare[second]);
+        auto env = FloatPair::load (&envelope[0], &envelope[second]);
+        auto fast = FloatPair::load (&fastEnvelope[0], &fastEnvelope[second]);
+        auto slow = FloatPair::load (&slowEnvelope[0], &slowEnvelope[second]);
 
         for (size_t n = 0; n < numSamples; ++n)
         {
@@ -174,37 +179,29 @@ void CompressorLimiter::process (juce::dsp::AudioBlock<float>& block) noexcept
             slow = FloatPair::select (attacking, attacked, releasedSlow);
             env = FloatPair::select (attacking, attacked, fastShare * releasedFast + slowShare * releasedSlow);
 
-            const auto env0 = env.lane0();
+            const auto envelopes = env.toDouble();
 
+            if (! (std::max (envelopes.lane0(), envelopes.lane1()) > kneeStart))
+            {
+                left[n] *= makeup;
+                if (stereo)
+                    right[n] *= makeup;
+                continue;
+            }
+
+            auto reductions = reductionFor (envelopes, threshold);
+
+            // Linked, both channels take the larger reduction.
             if (linked)
-            {
-                // The reduction grows with the envelope, so the larger reduction of the
-                // two channels is the reduction of the larger envelope.
-                const auto grLinked = reductionFor (stereo ? std::max (env0, env.lane1()) : env0, threshold, kneeStart);
-                const auto g = makeup * gainFor (grLinked);
+                reductions = DoublePair::broadcast (std::max (reductions.lane0(), reductions.lane1()));
 
-                left[n] *= g;
-                if (stereo)
-                    right[n] *= g;
-
-                blockMaxAll = std::max (blockMaxAll, grLinked);
-            }
-            else
-            {
-                const auto gr0 = reductionFor (env0, threshold, kneeStart);
-                left[n] *= makeup * gainFor (gr0);
-                blockMax[0] = std::max (blockMax[0], gr0);
-                blockMaxAll = std::max (blockMaxAll, gr0);
-
-                if (stereo)
-                {
-                    const auto gr1 = reductionFor (env.lane1(), threshold, kneeStart);
-                    right[n] *= makeup * gainFor (gr1);
-                    blockMax[1] = std::max (blockMax[1], gr1);
-                    blockMaxAll = std::max (blockMaxAll, gr1);
-                }
-            }
+            maxima = DoublePair::max (maxima, reductions);
+            const auto gains = FloatPair::fromDouble (gainsFor (reductions)) * FloatPair::broadcast (makeup);
+            (FloatPair::load (left + n, right + n) * gains).store (left + n, right + n);
         }
+
+        blockMax = { maxima.lane0(), stereo ? maxima.lane1() : maxima.lane0() };
+        blockMaxAll = std::max (blockMax[0], blockMax[1]);
 
         if (linked)
             blockMax = { blockMaxAll, blockMaxAll };

@@ -111,7 +111,6 @@ public:
     float getEnvelope (int channel) const noexcept { return envelope[static_cast<size_t> (channel)]; }
 
 private:
-    static double reductionFor (float envelopeValue, double threshold, double kneeStart) noexcept;
     float fs() const noexcept { return static_cast<float> (sampleRate); }
     void updateReleaseCoefficients() noexcept;
 

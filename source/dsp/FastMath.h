@@ -76,6 +76,43 @@ public:
         return exponent + twoOverLn2 * u * series;
     }
 
+    /** log2 of each lane, for positive, normal, finite values. */
+    static DoublePair log2 (DoublePair x) noexcept
+    {
+       #if ORVANE_SIMD_PAIR_SSE2
+        using P = DoublePair;
+        constexpr double sqrt2 = 1.4142135623730951;
+        constexpr double twoOverLn2 = 2.8853900817779268; // 2 / ln 2
+        constexpr double twoTo52 = 4503599627370496.0;
+        constexpr int mantissaBits = 52;
+        constexpr double exponentBias = 1023.0;
+
+        const auto bits = _mm_castpd_si128 (x.v);
+
+        // The biased exponent, moved into the mantissa of 2^52 and read back as a double.
+        const auto exponentBits = _mm_srli_epi64 (bits, mantissaBits);
+        const auto magic = _mm_castpd_si128 (_mm_set1_pd (twoTo52));
+        auto exponent = P { _mm_sub_pd (_mm_castsi128_pd (_mm_or_si128 (exponentBits, magic)), _mm_set1_pd (twoTo52)) }
+                        - P::broadcast (exponentBias);
+
+        // The mantissa as a number in [1, 2), then in [sqrt 1/2, sqrt 2).
+        const auto mantissaMask = _mm_set1_epi64x (int64_t ((uint64_t (1) << mantissaBits) - 1));
+        const auto oneBits = _mm_castpd_si128 (_mm_set1_pd (1.0));
+        auto m = P { _mm_castsi128_pd (_mm_or_si128 (_mm_and_si128 (bits, mantissaMask), oneBits)) };
+        const auto high = P::greaterThan (m, P::broadcast (sqrt2));
+        m = P::select (high, m * P::broadcast (0.5), m);
+        exponent = exponent + P::select (high, P::broadcast (1.0), P::broadcast (0.0));
+
+        const auto one = P::broadcast (1.0);
+        const auto u = (m - one) / (m + one);
+        const auto u2 = u * u;
+        const auto series = one + u2 * (P::broadcast (1.0 / 3.0) + u2 * (P::broadcast (1.0 / 5.0) + u2 * (P::broadcast (1.0 / 7.0) + u2 * (P::broadcast (1.0 / 9.0) + u2 * P::broadcast (1.0 / 11.0)))));
+        return exponent + P::broadcast (twoOverLn2) * u * series;
+       #else
+        return DoublePair::make (log2 (x.lane0()), log2 (x.lane1()));
+       #endif
+    }
+
     /** tanh of each lane. Below |x| = 0.01, where (e - 1) / (e + 1) would lose
         digits, tanh's own series is used. */
     static DoublePair tanh (DoublePair x) noexcept

@@ -78,6 +78,14 @@ TEST (FastMath, BothLanesAreIndependent)
     EXPECT_NEAR (t.lane0(), std::tanh (0.5), 1.0e-12);
     EXPECT_NEAR (t.lane1(), std::tanh (-3.0), 1.0e-12);
 
+    const auto l = FastMath::log2 (SimdPair<double>::make (0.3, 7.0e5));
+    EXPECT_NEAR (l.lane0(), std::log2 (0.3), 1.0e-12);
+    EXPECT_NEAR (l.lane1(), std::log2 (7.0e5), 1.0e-10);
+
+    // The pair's logarithm takes the same steps as the single value's.
+    for (double x = 1.0e-20; x < 1.0e20; x *= 1.37)
+        ASSERT_EQ (FastMath::log2 (SimdPair<double>::make (x, 1.0 / x)).lane0(), FastMath::log2 (x)) << x;
+
     const auto e = FastMath::exp2 (SimdPair<double>::make (-7.25, 3.5));
     EXPECT_NEAR (e.lane0() / std::exp2 (-7.25), 1.0, 1.0e-9);
     EXPECT_NEAR (e.lane1() / std::exp2 (3.5), 1.0, 1.0e-9);
