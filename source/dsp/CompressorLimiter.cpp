@@ -1,5 +1,8 @@
 #include "dsp/CompressorLimiter.h"
 
+#include "dsp/FastMath.h"
+#include "dsp/SimdPair.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -72,91 +75,160 @@ void CompressorLimiter::updateReleaseCoefficients() noexcept
     slowReleaseCoeff = onePole (slowReleaseFactor * x * secondsPerMs, fs());
 }
 
+namespace
+{
+    using FloatPair = SimdPair<float>;
+
+    constexpr double dbPerLog2 = 6.0205999132796239;       // 20 log10(2): dB per octave of level
+    constexpr double log2PerDb = 0.16609640474436813;      // log2(10) / 20
+
+    using DoublePair = SimdPair<double>;
+
+    // Envelopes are floored here before the logarithm; -600 dB is far below the
+    // curve's own floor.
+    constexpr double smallestEnvelope = 1.0e-30;
+
+    // The static curve for both channels' envelopes, in double precision: 0 below
+    // the knee, the quadratic knee, then the ratio's straight line.
+    inline DoublePair reductionFor (DoublePair envelopes, double threshold) noexcept
+    {
+        using P = DoublePair;
+        constexpr auto halfKnee = 0.5 * static_cast<double> (CompressorLimiter::kneeWidthDb);
+        constexpr auto slope = static_cast<double> (CompressorLimiter::slopeFor2to1);
+        constexpr auto kneeScale = slope / (2.0 * static_cast<double> (CompressorLimiter::kneeWidthDb));
+
+        const auto level = P::max (P::broadcast (dbPerLog2) * FastMath::log2 (P::max (envelopes, P::broadcast (smallestEnvelope))),
+                                   P::broadcast (static_cast<double> (CompressorLimiter::floorDb)));
+        const auto over = level - P::broadcast (threshold);
+        const auto k = over + P::broadcast (halfKnee);
+        const auto inKnee = P::greaterThan (P::broadcast (halfKnee), over);
+        const auto curve = P::select (inKnee, P::broadcast (kneeScale) * k * k, P::broadcast (slope) * over);
+        return P::select (P::greaterThan (over, P::broadcast (-halfKnee)), curve, P::broadcast (0.0));
+    }
+
+    // The gains for reductions in dB: 10^(-gr / 20), exactly 0 from the mute point on
+    // (as every gain of the chain, at -100 dB), never above 1.
+    inline DoublePair gainsFor (DoublePair reductions) noexcept
+    {
+        using P = DoublePair;
+        const auto gains = P::min (FastMath::exp2 (reductions * P::broadcast (-log2PerDb)), P::broadcast (1.0));
+        const auto audible = P::greaterThan (P::broadcast (static_cast<double> (CompressorLimiter::muteReductionDb)), reductions);
+        return P::select (audible, gains, P::broadcast (0.0));
+    }
+}
+
 void CompressorLimiter::process (juce::dsp::AudioBlock<float>& block) noexcept
 {
     const auto numChannels = std::min (block.getNumChannels(), static_cast<size_t> (maxChannels));
     const auto numSamples = block.getNumSamples();
 
-    float blockMaxAll = 0.0f;
-    std::array<float, maxChannels> blockMax {};
+    double blockMaxAll = 0.0;
+    std::array<double, maxChannels> blockMax {};
 
     if (numChannels > 0 && numSamples > 0)
     {
-        std::array<float*, maxChannels> data {};
-        for (size_t j = 0; j < numChannels; ++j)
-            data[j] = block.getChannelPointer (j);
+        // Both channels' detectors run side by side, each lane with the arithmetic of
+        // one channel; a mono block runs its channel in both lanes and keeps lane 0.
+        auto* const left = block.getChannelPointer (0);
+        auto* const right = numChannels > 1 ? block.getChannelPointer (1) : left;
+        const bool stereo = numChannels > 1;
 
-        const auto k = sideChainCoeff, d = detectorCoeff, a = attackCoeff;
-        const auto r1 = fastReleaseCoeff, r2 = slowReleaseCoeff;
-        const auto threshold = thresholdDb + thresholdOffsetDb;
-        const auto s = slope;
+        const auto k = FloatPair::broadcast (sideChainCoeff), oneMinusK = FloatPair::broadcast (1.0f - sideChainCoeff);
+        const auto d = FloatPair::broadcast (detectorCoeff), oneMinusD = FloatPair::broadcast (1.0f - detectorCoeff);
+        const auto a = FloatPair::broadcast (attackCoeff), oneMinusA = FloatPair::broadcast (1.0f - attackCoeff);
+        const auto r1 = FloatPair::broadcast (fastReleaseCoeff), oneMinusR1 = FloatPair::broadcast (1.0f - fastReleaseCoeff);
+        const auto r2 = FloatPair::broadcast (slowReleaseCoeff), oneMinusR2 = FloatPair::broadcast (1.0f - slowReleaseCoeff);
+        const auto fastShare = FloatPair::broadcast (fastReleaseShare), slowShare = FloatPair::broadcast (slowReleaseShare);
+
+        // The level at which the knee begins, as an envelope value: below it the
+        // reduction is 0 and no logarithm is needed.
+        const auto threshold = static_cast<double> (thresholdDb + thresholdOffsetDb);
+        const auto kneeStart = FastMath::exp2 ((threshold - 0.5 * static_cast<double> (kneeWidthDb)) * log2PerDb);
         const auto makeup = makeupGain;
         const bool filterDetector = sideChainOn, linked = link;
+        auto maxima = DoublePair::broadcast (0.0);
+
+        // For a mono block both lanes start from channel 0's states, so that the
+        // second lane repeats the first.
+        const size_t second = stereo ? 1 : 0;
+        auto lowPass = FloatPair::load (&sideChainLowPass[0], &sideChainLowPass[second]);
+        auto square = FloatPair::load (&meanSquare[0], &meanSquare[second]);
+        auto env = FloatPair::load (&envelope[0], &envelope[second]);
+        auto fast = FloatPair::load (&fastEnvelope[0], &fastEnvelope[second]);
+        auto slow = FloatPair::load (&slowEnvelope[0], &slowEnvelope[second]);
 
         for (size_t n = 0; n < numSamples; ++n)
         {
-            std::array<float, maxChannels> gr {};
+            auto x = FloatPair::load (left + n, right + n);
 
-            for (size_t j = 0; j < numChannels; ++j)
+            if (filterDetector)
             {
-                auto x = data[j][n];
-
-                if (filterDetector)
-                {
-                    sideChainLowPass[j] = k * sideChainLowPass[j] + (1.0f - k) * x;
-                    x -= sideChainLowPass[j];
-                }
-
-                meanSquare[j] = d * meanSquare[j] + (1.0f - d) * x * x;
-                const auto r = std::sqrt (meanSquare[j]);
-
-                if (r > envelope[j])
-                {
-                    fastEnvelope[j] = a * fastEnvelope[j] + (1.0f - a) * r;
-                    slowEnvelope[j] = fastEnvelope[j];
-                    envelope[j] = fastEnvelope[j];
-                }
-                else
-                {
-                    fastEnvelope[j] = r1 * fastEnvelope[j] + (1.0f - r1) * r;
-                    slowEnvelope[j] = r2 * slowEnvelope[j] + (1.0f - r2) * r;
-                    envelope[j] = fastReleaseShare * fastEnvelope[j] + slowReleaseShare * slowEnvelope[j];
-                }
-
-                constexpr float dbPerDecade = 20.0f;
-                const auto level = envelope[j] > 0.0f ? std::max (dbPerDecade * std::log10 (envelope[j]), floorDb)
-                                                      : floorDb;
-                gr[j] = gainReductionForOver (level - threshold, s);
+                lowPass = k * lowPass + oneMinusK * x;
+                x = x - lowPass;
             }
 
+            square = d * square + oneMinusD * x * x;
+            const auto rms = FloatPair::sqrt (square);
+
+            const auto attacking = FloatPair::greaterThan (rms, env);
+            const auto attacked = a * fast + oneMinusA * rms;
+            const auto releasedFast = r1 * fast + oneMinusR1 * rms;
+            const auto releasedSlow = r2 * slow + oneMinusR2 * rms;
+
+            fast = FloatPair::select (attacking, attacked, releasedFast);
+            slow = FloatPair::select (attacking, attacked, releasedSlow);
+            env = FloatPair::select (attacking, attacked, fastShare * releasedFast + slowShare * releasedSlow);
+
+            const auto envelopes = env.toDouble();
+
+            if (! (std::max (envelopes.lane0(), envelopes.lane1()) > kneeStart))
+            {
+                left[n] *= makeup;
+                if (stereo)
+                    right[n] *= makeup;
+                continue;
+            }
+
+            auto reductions = reductionFor (envelopes, threshold);
+
+            // Linked, both channels take the larger reduction.
             if (linked)
-            {
-                const auto grLinked = numChannels > 1 ? std::max (gr[0], gr[1]) : gr[0];
-                const auto g = makeup * std::clamp (gainOf (-grLinked), 0.0f, 1.0f);
+                reductions = DoublePair::broadcast (std::max (reductions.lane0(), reductions.lane1()));
 
-                for (size_t j = 0; j < numChannels; ++j)
-                {
-                    data[j][n] *= g;
-                    blockMax[j] = std::max (blockMax[j], grLinked);
-                }
+            maxima = DoublePair::max (maxima, reductions);
+            const auto gains = FloatPair::fromDouble (gainsFor (reductions)) * FloatPair::broadcast (makeup);
+            (FloatPair::load (left + n, right + n) * gains).store (left + n, right + n);
+        }
 
-                blockMaxAll = std::max (blockMaxAll, grLinked);
-            }
-            else
-            {
-                for (size_t j = 0; j < numChannels; ++j)
-                {
-                    data[j][n] *= makeup * std::clamp (gainOf (-gr[j]), 0.0f, 1.0f);
-                    blockMax[j] = std::max (blockMax[j], gr[j]);
-                    blockMaxAll = std::max (blockMaxAll, gr[j]);
-                }
-            }
+        blockMax = { maxima.lane0(), stereo ? maxima.lane1() : maxima.lane0() };
+        blockMaxAll = std::max (blockMax[0], blockMax[1]);
+
+        if (linked)
+            blockMax = { blockMaxAll, blockMaxAll };
+
+        // A mono block keeps the lane of its own channel only.
+        if (stereo)
+        {
+            lowPass.store (&sideChainLowPass[0], &sideChainLowPass[1]);
+            square.store (&meanSquare[0], &meanSquare[1]);
+            env.store (&envelope[0], &envelope[1]);
+            fast.store (&fastEnvelope[0], &fastEnvelope[1]);
+            slow.store (&slowEnvelope[0], &slowEnvelope[1]);
+        }
+        else
+        {
+            sideChainLowPass[0] = lowPass.lane0();
+            meanSquare[0] = square.lane0();
+            envelope[0] = env.lane0();
+            fastEnvelope[0] = fast.lane0();
+            slowEnvelope[0] = slow.lane0();
         }
     }
 
-    const auto smooth = [] (float previous, float value)
+    const auto smooth = [] (float previous, double value)
     {
-        return outputSmoothing * previous + (1.0f - outputSmoothing) * std::clamp (value, 0.0f, maxReportedDb);
+        return outputSmoothing * previous
+               + (1.0f - outputSmoothing) * std::clamp (static_cast<float> (value), 0.0f, maxReportedDb);
     };
 
     grAll = smooth (grAll, blockMaxAll);

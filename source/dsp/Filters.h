@@ -2,10 +2,16 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include <vector>
+
 /**
-    The switchable high-pass filter that follows the input trim: the framework's
+    The switchable high-pass filter that follows the input trim: a
     topology-preserving state-variable filter in high-pass mode with resonance
     0.7071, a second-order (12 dB per octave) Butterworth high-pass.
+
+    The arithmetic is the framework's StateVariableTPTFilter's, operation for
+    operation (including its snapping of near-zero states after each block), with
+    the first two channels run together in the lanes of one register.
 */
 class Filters
 {
@@ -35,13 +41,17 @@ public:
     bool isHighPassOn() const noexcept { return highPassOn; }
 
     /** The clamped cut-off in Hz. */
-    float getCutoffFrequency() const noexcept { return highPass.getCutoffFrequency(); }
+    float getCutoffFrequency() const noexcept { return cutoffHz; }
 
     /** The rate of the last prepare (44.1 kHz before). */
     double getSampleRate() const noexcept { return sampleRate; }
 
 private:
-    juce::dsp::StateVariableTPTFilter<float> highPass;
+    void updateCoefficients() noexcept;
+
+    float cutoffHz = maxCutoffHz;
+    float g = 0.0f, h = 0.0f, r2 = 0.0f;
+    std::vector<float> s1, s2;
     bool highPassOn = false;
     double sampleRate = 44100.0;
     size_t numChannels = 2;

@@ -1,5 +1,7 @@
 #include "dsp/ParametricEQ.h"
 
+#include "dsp/SimdPair.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -155,19 +157,118 @@ void ParametricEQ::recompute (const EqSettings& s) noexcept
             bands[b * maxChannels + ch].setTarget (coefficients[b]);
 }
 
+namespace
+{
+    using DoublePair = SimdPair<double>;
+
+    // The five coefficients of one band broadcast to both lanes.
+    struct PairCoefficients
+    {
+        DoublePair b0, b1, b2, a1, a2;
+
+        static PairCoefficients of (const BiquadCoefficients& c) noexcept
+        {
+            return { DoublePair::broadcast (c.b0), DoublePair::broadcast (c.b1), DoublePair::broadcast (c.b2),
+                     DoublePair::broadcast (c.a1), DoublePair::broadcast (c.a2) };
+        }
+    };
+
+    inline DoublePair step (const PairCoefficients& c, DoublePair x, DoublePair& s1, DoublePair& s2) noexcept
+    {
+        const auto y = c.b0 * x + s1;
+        s1 = c.b1 * x - c.a1 * y + s2;
+        s2 = c.b2 * x - c.a2 * y;
+        return y;
+    }
+
+    inline double glide (double current, double target, double k, double m) noexcept { return k * current + m * target; }
+}
+
 void ParametricEQ::process (juce::dsp::AudioBlock<float>& block) noexcept
 {
     const auto channels = std::min (static_cast<size_t> (channelCount), block.getNumChannels());
     const auto numSamples = block.getNumSamples();
 
-    // Each band glides once per sample of its own channel and its output feeds the
-    // next band, so running band after band over the whole channel gives exactly the
-    // numbers of the sample-by-sample cascade.
-    for (size_t ch = 0; ch < channels; ++ch)
+    if (channels == 0 || numSamples == 0)
+        return;
+
+    // Both channels run in the lanes of one register, sample by sample through all
+    // five bands, so that the bands' short feedback loops overlap in the processor.
+    // Both channels' bands always have the same coefficients (the same targets from
+    // the same start), so the glide is computed once for both. A mono block runs its
+    // channel in both lanes and keeps lane 0.
+    auto* const left = block.getChannelPointer (0);
+    auto* const right = channels > 1 ? block.getChannelPointer (1) : left;
+
+    std::array<BiquadCoefficients, numBands> current, target;
+    std::array<DoublePair, numBands> s1, s2;
+    bool gliding = false;
+
+    for (size_t b = 0; b < numBands; ++b)
     {
-        auto* samples = block.getChannelPointer (ch);
+        const auto& l = bands[b * maxChannels];
+        const auto& r = bands[b * maxChannels + (channels > 1 ? 1 : 0)];
+        current[b] = l.getCurrent();
+        target[b] = l.getTarget();
+        gliding = gliding || current[b] != target[b];
+        s1[b] = DoublePair::make (l.getState1(), r.getState1());
+        s2[b] = DoublePair::make (l.getState2(), r.getState2());
+    }
+
+    if (gliding)
+    {
+        const auto k = bands[0].getSmoothing();
+        const auto m = 1.0 - k;
+
+        for (size_t i = 0; i < numSamples; ++i)
+        {
+            auto x = DoublePair::make (static_cast<double> (left[i]), static_cast<double> (right[i]));
+
+            for (size_t b = 0; b < numBands; ++b)
+            {
+                auto& c = current[b];
+                const auto& t = target[b];
+                c = { glide (c.b0, t.b0, k, m), glide (c.b1, t.b1, k, m), glide (c.b2, t.b2, k, m),
+                      glide (c.a1, t.a1, k, m), glide (c.a2, t.a2, k, m) };
+                x = step (PairCoefficients::of (c), x, s1[b], s2[b]);
+            }
+
+            right[i] = static_cast<float> (x.lane1());
+            left[i] = static_cast<float> (x.lane0());
+        }
 
         for (size_t b = 0; b < numBands; ++b)
-            bands[b * maxChannels + ch].processBlock (samples, numSamples);
+            if (SmoothedBiquad::hasConverged (current[b], target[b]))
+                current[b] = target[b];
+    }
+    else
+    {
+        std::array<PairCoefficients, numBands> c;
+        for (size_t b = 0; b < numBands; ++b)
+            c[b] = PairCoefficients::of (current[b]);
+
+        for (size_t i = 0; i < numSamples; ++i)
+        {
+            auto x = DoublePair::make (static_cast<double> (left[i]), static_cast<double> (right[i]));
+
+            for (size_t b = 0; b < numBands; ++b)
+                x = step (c[b], x, s1[b], s2[b]);
+
+            right[i] = static_cast<float> (x.lane1());
+            left[i] = static_cast<float> (x.lane0());
+        }
+    }
+
+    for (size_t b = 0; b < numBands; ++b)
+    {
+        bands[b * maxChannels].restore (current[b], s1[b].lane0(), s2[b].lane0());
+
+        // The second channel's coefficients follow in every case; its states only
+        // when it was processed.
+        auto& second = bands[b * maxChannels + 1];
+        if (channels > 1)
+            second.restore (current[b], s1[b].lane1(), s2[b].lane1());
+        else
+            second.restore (current[b], second.getState1(), second.getState2());
     }
 }

@@ -1,5 +1,7 @@
 #include "dsp/SilkStage.h"
 
+#include "dsp/FastMath.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,7 +28,8 @@ namespace
 
     // The curve's value at zero input. Computed once at load time, not on first use,
     // so that the audio thread never waits on a static initialisation guard.
-    const float curveOffset = std::tanh (curveScale * curveBias);
+    // With the same tanh as the curve itself, so that silence in is exactly silence out.
+    const double curveOffset = FastMath::tanh (static_cast<double> (curveScale) * static_cast<double> (curveBias));
 
     constexpr double dcTrackerHz = 20.0;
     constexpr double dcBlockerHz = 8.0;
@@ -54,39 +57,36 @@ namespace
     enum class ShelfKind { low, high };
 
     // Audio EQ Cookbook shelves with A the square root of the linear gain, in the
-    // order b0, b1, b2, a0, a1, a2 the framework's coefficient sets normalise.
-    std::array<float, 6> shelf (ShelfKind kind, float frequency, float q, float gainDb, float rate) noexcept
+    // order b0, b1, b2, a0, a1, a2. In double precision, like the filters that run
+    // them: the 50 Hz shelf's poles sit so close to z = 1 that float arithmetic
+    // turns the last bit of every sample into noise about 80 dB below the signal.
+    std::array<double, 6> shelf (ShelfKind kind, float frequency, float q, float gainDb, double rate) noexcept
     {
-        const auto gain = juce::Decibels::decibelsToGain (gainDb);
+        const auto gain = juce::Decibels::decibelsToGain (static_cast<double> (gainDb));
         const auto a = std::sqrt (gain);
-        const auto w = juce::MathConstants<float>::twoPi * std::max (frequency, lowestShelfHz) / rate;
+        const auto w = juce::MathConstants<double>::twoPi * static_cast<double> (std::max (frequency, lowestShelfHz)) / rate;
         const auto cs = std::cos (w);
-        const auto beta = std::sin (w) * std::sqrt (a) / q;
+        const auto beta = std::sin (w) * std::sqrt (a) / static_cast<double> (q);
 
         if (kind == ShelfKind::low)
-            return { a * ((a + 1.0f) - (a - 1.0f) * cs + beta),
-                     2.0f * a * ((a - 1.0f) - (a + 1.0f) * cs),
-                     a * ((a + 1.0f) - (a - 1.0f) * cs - beta),
-                     (a + 1.0f) + (a - 1.0f) * cs + beta,
-                     -2.0f * ((a - 1.0f) + (a + 1.0f) * cs),
-                     (a + 1.0f) + (a - 1.0f) * cs - beta };
+            return { a * ((a + 1.0) - (a - 1.0) * cs + beta),
+                     2.0 * a * ((a - 1.0) - (a + 1.0) * cs),
+                     a * ((a + 1.0) - (a - 1.0) * cs - beta),
+                     (a + 1.0) + (a - 1.0) * cs + beta,
+                     -2.0 * ((a - 1.0) + (a + 1.0) * cs),
+                     (a + 1.0) + (a - 1.0) * cs - beta };
 
-        return { a * ((a + 1.0f) + (a - 1.0f) * cs + beta),
-                 -2.0f * a * ((a - 1.0f) + (a + 1.0f) * cs),
-                 a * ((a + 1.0f) + (a - 1.0f) * cs - beta),
-                 (a + 1.0f) - (a - 1.0f) * cs + beta,
-                 2.0f * ((a - 1.0f) - (a + 1.0f) * cs),
-                 (a + 1.0f) - (a - 1.0f) * cs - beta };
+        return { a * ((a + 1.0) + (a - 1.0) * cs + beta),
+                 -2.0 * a * ((a - 1.0) + (a + 1.0) * cs),
+                 a * ((a + 1.0) + (a - 1.0) * cs - beta),
+                 (a + 1.0) - (a - 1.0) * cs + beta,
+                 2.0 * ((a - 1.0) - (a + 1.0) * cs),
+                 (a + 1.0) - (a - 1.0) * cs - beta };
     }
 
-    juce::dsp::IIR::Coefficients<float>::Ptr makeIdentity()
+    double dcTrackerCoefficientFor (double rate) noexcept
     {
-        return new juce::dsp::IIR::Coefficients<float> (1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f);
-    }
-
-    float dcTrackerCoefficientFor (double rate) noexcept
-    {
-        return static_cast<float> (std::exp (-juce::MathConstants<double>::twoPi * dcTrackerHz / rate));
+        return std::exp (-juce::MathConstants<double>::twoPi * dcTrackerHz / rate);
     }
 }
 
@@ -100,23 +100,20 @@ SilkStage::BlockConstants SilkStage::computeBlockConstants (int mode, float amou
     return { t, drive, mix, compensation };
 }
 
-SilkStage::SilkStage() :
-    dcTrackerCoefficient (dcTrackerCoefficientFor (oversampledRate)),
-    preEmphasisCoefficients (makeIdentity()),
-    deEmphasisCoefficients (makeIdentity()),
-    lowShelfCoefficients (makeIdentity()),
-    highShelfCoefficients (makeIdentity())
-{
-    for (size_t ch = 0; ch < 2; ++ch)
-    {
-        preEmphasis[ch].coefficients = preEmphasisCoefficients;
-        deEmphasis[ch].coefficients = deEmphasisCoefficients;
-        lowShelf[ch].coefficients = lowShelfCoefficients;
-        highShelf[ch].coefficients = highShelfCoefficients;
+SilkStage::SilkStage() : dcTrackerCoefficient (dcTrackerCoefficientFor (oversampledRate)) {}
 
-        for (auto* f : { &preEmphasis[ch], &deEmphasis[ch], &lowShelf[ch], &highShelf[ch] })
-            f->reset();
-    }
+SilkStage::Biquad SilkStage::normalised (const std::array<double, 6>& c) noexcept
+{
+    // Multiplied by 1 / a0, as the framework's coefficient sets do.
+    const auto a0 = c[3];
+    const auto inverse = a0 != 0.0 ? 1.0 / a0 : 0.0;
+    return { c[0] * inverse, c[1] * inverse, c[2] * inverse, c[4] * inverse, c[5] * inverse };
+}
+
+void SilkStage::resetEmphasisStates() noexcept
+{
+    preEmphasisState = {};
+    deEmphasisState = {};
 }
 
 SilkStage::~SilkStage() = default;
@@ -129,42 +126,37 @@ void SilkStage::prepare (double newSampleRate, int numChannels, int maximumBlock
     // A host that announces no block size still gets working (if chunked) processing.
     maxBlockSize = static_cast<size_t> (std::max (maximumBlockSize, 1));
 
-    alignedDry.reserve (maxBlockSize);
-    added.reserve (maxBlockSize);
-    alignedDry.clear();
-    added.clear();
+    alignedDry.assign (maxBlockSize, 0.0f);
+    added.assign (maxBlockSize, 0.0f);
     addedLength = 0;
 
     activeOversampler = nullptr;
 
     for (size_t i = 0; i < oversamplers.size(); ++i)
-    {
-        oversamplers[i] = std::make_unique<juce::dsp::Oversampling<float>> (
-            static_cast<size_t> (channelCount), i + 1,
-            juce::dsp::Oversampling<float>::filterHalfBandPolyphaseIIR, true, true);
-        oversamplers[i]->initProcessing (maxBlockSize);
-    }
+        oversamplers[i].prepare (static_cast<int> (i + 1), maxBlockSize);
+
+    prepared = true;
 
     if (sampleRate > 0.0)
     {
-        dcBlockerCoefficient = static_cast<float> (1.0 - juce::MathConstants<double>::twoPi * dcBlockerHz / sampleRate);
+        dcBlockerCoefficient = 1.0 - juce::MathConstants<double>::twoPi * dcBlockerHz / sampleRate;
 
-        const auto fs = static_cast<float> (sampleRate);
-        const auto highHz = std::max (lowestShelfHz, std::min (consoleHighRateFraction * fs, consoleHighMaxHz));
-        *lowShelfCoefficients = shelf (ShelfKind::low, consoleLowHz, consoleLowQ, consoleLowDb, fs);
-        *highShelfCoefficients = shelf (ShelfKind::high, highHz, consoleHighQ, consoleHighDb, fs);
+        const auto fs = sampleRate;
+        const auto highHz = std::max (lowestShelfHz, std::min (consoleHighRateFraction * static_cast<float> (fs), consoleHighMaxHz));
+        lowShelf = normalised (shelf (ShelfKind::low, consoleLowHz, consoleLowQ, consoleLowDb, fs));
+        highShelf = normalised (shelf (ShelfKind::high, highHz, consoleHighQ, consoleHighDb, fs));
     }
 
     applyOsIndex (osIndex);
 
-    dcTrackerState.fill (0.0f);
-    feedbackState.fill (0.0f);
-    dcBlockerX1.fill (0.0f);
-    dcBlockerY1.fill (0.0f);
+    dcTrackerState.fill (0.0);
+    feedbackState.fill (0.0);
+    dcBlockerX1.fill (0.0);
+    dcBlockerY1.fill (0.0);
 
-    for (size_t ch = 0; ch < 2; ++ch)
-        for (auto* f : { &preEmphasis[ch], &deEmphasis[ch], &lowShelf[ch], &highShelf[ch] })
-            f->reset();
+    resetEmphasisStates();
+    lowShelfState = {};
+    highShelfState = {};
 
     // A new stream: the old dry history would only misalign the first added samples.
     dryDelay.fill (0.0f);
@@ -201,7 +193,7 @@ void SilkStage::applyOsIndex (int index) noexcept
     }
     else
     {
-        activeOversampler = oversamplers[static_cast<size_t> (osIndex - 1)].get();
+        activeOversampler = &oversamplers[static_cast<size_t> (osIndex - 1)];
         oversampledRate = sampleRate * static_cast<double> (1 << osIndex);
     }
 
@@ -218,13 +210,8 @@ void SilkStage::applyOsIndex (int index) noexcept
         activeOversampler->reset();
     }
 
-    for (size_t ch = 0; ch < 2; ++ch)
-    {
-        preEmphasis[ch].reset();
-        deEmphasis[ch].reset();
-    }
-
-    dcTrackerState.fill (0.0f);
+    resetEmphasisStates();
+    dcTrackerState.fill (0.0);
 }
 
 void SilkStage::updateEmphasis() noexcept
@@ -232,12 +219,12 @@ void SilkStage::updateEmphasis() noexcept
     if (oversampledRate <= 0.0 || mode == modeOff)
         return;
 
-    const auto fo = static_cast<float> (oversampledRate);
+    const auto fo = oversampledRate;
     const auto kind = mode == modeAir ? ShelfKind::high : ShelfKind::low;
     const auto frequency = mode == modeAir ? airHz : bodyHz;
 
-    *preEmphasisCoefficients = shelf (kind, frequency, emphasisQ, emphasisDb, fo);
-    *deEmphasisCoefficients = shelf (kind, frequency, emphasisQ, -emphasisDb, fo);
+    preEmphasis = normalised (shelf (kind, frequency, emphasisQ, emphasisDb, fo));
+    deEmphasis = normalised (shelf (kind, frequency, emphasisQ, -emphasisDb, fo));
 }
 
 //==============================================================================
@@ -250,7 +237,6 @@ void SilkStage::process (juce::dsp::AudioBlock<float>& block) noexcept
 
     if (numSamples == 0)
     {
-        added.clear();
         addedLength = 0;
         return;
     }
@@ -265,6 +251,37 @@ void SilkStage::process (juce::dsp::AudioBlock<float>& block) noexcept
     }
 }
 
+namespace
+{
+    using DoublePair = SimdPair<double>;
+
+    // One sample of a transposed direct-form II biquad on both channels.
+    template <typename Coefficients>
+    inline DoublePair biquadStep (const Coefficients& c, DoublePair x, DoublePair& s1, DoublePair& s2) noexcept
+    {
+        const auto y = DoublePair::broadcast (c.b0) * x + s1;
+        s1 = DoublePair::broadcast (c.b1) * x - DoublePair::broadcast (c.a1) * y + s2;
+        s2 = DoublePair::broadcast (c.b2) * x - DoublePair::broadcast (c.a2) * y;
+        return y;
+    }
+
+    inline DoublePair pairOf (const std::array<double, 2>& a) noexcept { return DoublePair::make (a[0], a[1]); }
+
+    inline void storePair (DoublePair p, std::array<double, 2>& a) noexcept { p.store (&a[0], &a[1]); }
+
+    inline DoublePair loadSamples (const float* left, const float* right) noexcept
+    {
+        return DoublePair::make (static_cast<double> (*left), static_cast<double> (*right));
+    }
+
+    // Right first, so that a mono block (left == right) keeps the left lane.
+    inline void storeSamples (DoublePair p, float* left, float* right) noexcept
+    {
+        *right = static_cast<float> (p.lane1());
+        *left = static_cast<float> (p.lane0());
+    }
+}
+
 void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
 {
     const auto numSamples = block.getNumSamples();
@@ -273,108 +290,123 @@ void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
     const auto k = std::min (block.getNumChannels(), static_cast<size_t> (channelCount));
     const auto monoScale = 1.0f / static_cast<float> (std::max (k, static_cast<size_t> (1)));
 
-    // Within the capacity reserved in prepare(): no allocation.
-    alignedDry.assign (numSamples, 0.0f);
+    // A mono block runs its one channel in both lanes and keeps the left one.
+    float* const left = k > 0 ? block.getChannelPointer (0) : nullptr;
+    float* const right = k > 1 ? block.getChannelPointer (1) : left;
 
     for (size_t i = 0; i < numSamples; ++i)
     {
-        auto sum = 0.0f;
-
-        for (size_t ch = 0; ch < k; ++ch)
-            sum += block.getSample (static_cast<int> (ch), static_cast<int> (i));
-
+        const auto sum = k == 0 ? 0.0f : (k == 1 ? left[i] : left[i] + right[i]);
         dryDelay[static_cast<size_t> (dryDelayPos & dryDelayMask)] = sum * monoScale;
         alignedDry[i] = dryDelay[static_cast<size_t> ((dryDelayPos - latency) & dryDelayMask)];
         dryDelayPos = (dryDelayPos + 1) & dryDelayMask;
     }
 
-    const auto constants = computeBlockConstants (mode, amount);
-
-    if (k > 0)
-    {
-        auto channels = block.getSubsetChannelBlock (0, k);
-
-        if (activeOversampler != nullptr)
-        {
-            auto up = activeOversampler->processSamplesUp (channels);
-            saturate (up, k, constants.drive, constants.mix);
-            activeOversampler->processSamplesDown (channels);
-        }
-        else
-        {
-            saturate (channels, k, constants.drive, constants.mix);
-        }
-    }
-
-    for (size_t ch = 0; ch < k; ++ch)
-    {
-        auto* data = block.getChannelPointer (ch);
-        auto x1 = dcBlockerX1[ch];
-        auto y1 = dcBlockerY1[ch];
-
-        for (size_t i = 0; i < numSamples; ++i)
-        {
-            auto y = lowShelf[ch].processSample (data[i]);
-            y = highShelf[ch].processSample (y);
-
-            const auto z = y - x1 + dcBlockerCoefficient * y1;
-            x1 = y;
-            y1 = z;
-
-            data[i] = z * constants.compensation;
-        }
-
-        dcBlockerX1[ch] = x1;
-        dcBlockerY1[ch] = y1;
-    }
-
-    added.assign (numSamples, 0.0f);
     addedLength = static_cast<int> (numSamples);
 
-    if (constants.amount > addedSignalThreshold)
+    if (k == 0)
     {
-        for (size_t i = 0; i < numSamples; ++i)
-        {
-            auto sum = 0.0f;
-
-            for (size_t ch = 0; ch < k; ++ch)
-                sum += block.getSample (static_cast<int> (ch), static_cast<int> (i));
-
-            added[i] = sum * monoScale - alignedDry[i];
-        }
+        std::fill (added.begin(), added.begin() + static_cast<std::ptrdiff_t> (numSamples), 0.0f);
+        return;
     }
+
+    const auto constants = computeBlockConstants (mode, amount);
+
+    if (activeOversampler != nullptr)
+    {
+        // Both channels interleaved at the oversampled rate (a mono stage fills both
+        // lanes with its channel).
+        auto* up = activeOversampler->processUp (left, right, numSamples);
+        const auto upSamples = numSamples * activeOversampler->getFactor();
+
+        if (mode != modeOff)
+            saturate<true> (up, up + 1, upSamples, 2, constants.drive, constants.mix);
+        else
+            saturate<false> (up, up + 1, upSamples, 2, constants.drive, constants.mix);
+
+        activeOversampler->processDown (left, right, numSamples);
+    }
+    else if (mode != modeOff)
+    {
+        saturate<true> (left, right, numSamples, 1, constants.drive, constants.mix);
+    }
+    else
+    {
+        saturate<false> (left, right, numSamples, 1, constants.drive, constants.mix);
+    }
+
+    // Console shelves, DC blocker and compensation at the host rate, and what the
+    // stage added to the sound.
+    auto low1 = pairOf (lowShelfState.s1), low2 = pairOf (lowShelfState.s2);
+    auto high1 = pairOf (highShelfState.s1), high2 = pairOf (highShelfState.s2);
+    auto x1 = pairOf (dcBlockerX1), y1 = pairOf (dcBlockerY1);
+    const auto r = DoublePair::broadcast (dcBlockerCoefficient);
+    const auto gain = DoublePair::broadcast (static_cast<double> (constants.compensation));
+    const bool describe = constants.amount > addedSignalThreshold;
+
+    for (size_t i = 0; i < numSamples; ++i)
+    {
+        auto y = biquadStep (lowShelf, loadSamples (left + i, right + i), low1, low2);
+        y = biquadStep (highShelf, y, high1, high2);
+
+        const auto z = y - x1 + r * y1;
+        x1 = y;
+        y1 = z;
+
+        storeSamples (z * gain, left + i, right + i);
+
+        added[i] = describe ? (k == 1 ? left[i] : left[i] + right[i]) * monoScale - alignedDry[i] : 0.0f;
+    }
+
+    storePair (low1, lowShelfState.s1);
+    storePair (low2, lowShelfState.s2);
+    storePair (high1, highShelfState.s1);
+    storePair (high2, highShelfState.s2);
+    storePair (x1, dcBlockerX1);
+    storePair (y1, dcBlockerY1);
 }
 
-void SilkStage::saturate (juce::dsp::AudioBlock<float>& block, size_t numChannelsToProcess,
-                          float drive, float mix) noexcept
+template <bool emphasised>
+void SilkStage::saturate (float* left, float* right, size_t numSamples, size_t stride, float drive, float mix) noexcept
 {
-    const auto emphasised = mode != modeOff;
-    const auto d = dcTrackerCoefficient;
-    const auto numSamples = block.getNumSamples();
+    const auto d = DoublePair::broadcast (dcTrackerCoefficient);
+    const auto oneMinusD = DoublePair::broadcast (1.0 - dcTrackerCoefficient);
+    const auto driveGain = DoublePair::broadcast (static_cast<double> (drive));
+    const auto wet = DoublePair::broadcast (static_cast<double> (mix));
+    const auto dry = DoublePair::broadcast (1.0 - static_cast<double> (mix));
+    const auto scale = DoublePair::broadcast (static_cast<double> (curveScale));
+    const auto inverseScale = DoublePair::broadcast (1.0 / static_cast<double> (curveScale));
+    const auto bias = DoublePair::broadcast (static_cast<double> (curveBias));
+    const auto offset = DoublePair::broadcast (curveOffset);
+    const auto feedback = DoublePair::broadcast (static_cast<double> (feedbackAmount));
+    const auto keep = DoublePair::broadcast (static_cast<double> (feedbackSmoothing));
+    const auto take = DoublePair::broadcast (1.0 - static_cast<double> (feedbackSmoothing));
 
-    for (size_t ch = 0; ch < numChannelsToProcess; ++ch)
+    auto fb = pairOf (feedbackState);
+    auto dc = pairOf (dcTrackerState);
+    auto pre1 = pairOf (preEmphasisState.s1), pre2 = pairOf (preEmphasisState.s2);
+    auto de1 = pairOf (deEmphasisState.s1), de2 = pairOf (deEmphasisState.s2);
+
+    for (size_t i = 0; i < numSamples; ++i)
     {
-        auto* data = block.getChannelPointer (ch);
-        auto fb = feedbackState[ch];
-        auto dc = dcTrackerState[ch];
+        const auto x = loadSamples (left + i * stride, right + i * stride);
+        const auto h = emphasised ? biquadStep (preEmphasis, x, pre1, pre2) : x;
 
-        for (size_t i = 0; i < numSamples; ++i)
-        {
-            const auto x = data[i];
-            const auto h = emphasised ? preEmphasis[ch].processSample (x) : x;
+        auto s = (FastMath::tanh (scale * (feedback * fb + driveGain * h + bias)) - offset) * inverseScale;
+        fb = keep * fb + take * s;
 
-            auto s = (std::tanh (curveScale * (feedbackAmount * fb + drive * h + curveBias)) - curveOffset) / curveScale;
-            fb = feedbackSmoothing * fb + (1.0f - feedbackSmoothing) * s;
+        // What the asymmetric curve leaves as a slow offset is tracked and removed.
+        dc = d * dc + oneMinusD * s;
+        s = s - dc;
 
-            // What the asymmetric curve leaves as a slow offset is tracked and removed.
-            dc = d * dc + (1.0f - d) * s;
-            s -= dc;
-
-            const auto w = emphasised ? deEmphasis[ch].processSample (s) : s;
-            data[i] = (1.0f - mix) * x + mix * w;
-        }
-
-        feedbackState[ch] = fb;
-        dcTrackerState[ch] = dc;
+        const auto w = emphasised ? biquadStep (deEmphasis, s, de1, de2) : s;
+        storeSamples (dry * x + wet * w, left + i * stride, right + i * stride);
     }
+
+    storePair (fb, feedbackState);
+    storePair (dc, dcTrackerState);
+    storePair (pre1, preEmphasisState.s1);
+    storePair (pre2, preEmphasisState.s2);
+    storePair (de1, deEmphasisState.s1);
+    storePair (de2, deEmphasisState.s2);
 }

@@ -2,6 +2,9 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include "dsp/PolyphaseOversampler.h"
+#include "dsp/SimdPair.h"
+
 #include <array>
 #include <memory>
 #include <vector>
@@ -89,7 +92,7 @@ public:
     double getOversampledRate() const noexcept { return oversampledRate; }
 
     /** Whether prepare() has built the oversamplers; until then process() does nothing. */
-    bool isPrepared() const noexcept { return oversamplers[0] != nullptr; }
+    bool isPrepared() const noexcept { return prepared; }
 
     /** What the last block added to the sound, as a mono signal: its output minus its
         latency-aligned input. All zeros when the amount in use is 0. */
@@ -99,39 +102,54 @@ public:
     int getAddedSignalLength() const noexcept { return addedLength; }
 
 private:
-    void updateEmphasis() noexcept;
-    void processChunk (juce::dsp::AudioBlock<float>& block) noexcept;
-    void saturate (juce::dsp::AudioBlock<float>& block, size_t numChannelsToProcess,
-                   float drive, float mix) noexcept;
+    /** Biquad coefficients divided by a0. */
+    struct Biquad
+    {
+        double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    };
 
-    using Filter = juce::dsp::IIR::Filter<float>;
-    using Coefficients = juce::dsp::IIR::Coefficients<float>;
+    /** The two transposed direct-form II states of one biquad, per channel. */
+    struct BiquadState
+    {
+        std::array<double, 2> s1 {}, s2 {};
+    };
+
+    void updateEmphasis() noexcept;
+    void resetEmphasisStates() noexcept;
+    void processChunk (juce::dsp::AudioBlock<float>& block) noexcept;
+    template <bool emphasised>
+    void saturate (float* left, float* right, size_t numSamples, size_t stride, float drive, float mix) noexcept;
+
+    static Biquad normalised (const std::array<double, 6>& coefficients) noexcept;
 
     double sampleRate = 44100.0;
     double oversampledRate = 88200.0;
     int latency = 0;
     int mode = modeOff;
     float amount = 0.3f;
-    float dcBlockerCoefficient = 0.999f;
+    // The stage's filters and saturator run in double precision: the console
+    // shelves, the DC blocker and the DC tracker have poles close to z = 1, where
+    // float rounding becomes audible-level noise (about -80 dB) and makes the
+    // output depend on the last bit of everything before it.
+    double dcBlockerCoefficient = 0.999;
     static constexpr float feedbackAmount = 0.08f;
     static constexpr float feedbackSmoothing = 0.6f;
-    float dcTrackerCoefficient = 0.0f;
-    std::array<float, 2> dcTrackerState {};
+    double dcTrackerCoefficient = 0.0;
+    std::array<double, 2> dcTrackerState {};
 
-    std::array<std::unique_ptr<juce::dsp::Oversampling<float>>, maximumOsIndex> oversamplers;
-    juce::dsp::Oversampling<float>* activeOversampler = nullptr;
+    std::array<PolyphaseOversampler, maximumOsIndex> oversamplers;
+    PolyphaseOversampler* activeOversampler = nullptr;
+    bool prepared = false;
     int osIndex = 1;
     int channelCount = 2;
     size_t maxBlockSize = 512;
 
-    // Both channels of a filter kind share one coefficient set; updating it in
-    // place changes both without allocating.
-    Coefficients::Ptr preEmphasisCoefficients, deEmphasisCoefficients;
-    Coefficients::Ptr lowShelfCoefficients, highShelfCoefficients;
-    std::array<Filter, 2> preEmphasis, deEmphasis, lowShelf, highShelf;
+    // Both channels of a filter kind share one coefficient set.
+    Biquad preEmphasis, deEmphasis, lowShelf, highShelf;
+    BiquadState preEmphasisState, deEmphasisState, lowShelfState, highShelfState;
 
-    std::array<float, 2> feedbackState {};
-    std::array<float, 2> dcBlockerX1 {}, dcBlockerY1 {};
+    std::array<double, 2> feedbackState {};
+    std::array<double, 2> dcBlockerX1 {}, dcBlockerY1 {};
 
     std::array<float, dryDelaySize> dryDelay {};
     int dryDelayPos = 0;

@@ -108,6 +108,25 @@ public:
     double getState1() const noexcept { return s1; }
     double getState2() const noexcept { return s2; }
 
+    /** For code that runs several bands or channels at once: takes over the
+        coefficients and states it computed. */
+    void restore (const BiquadCoefficients& newCurrent, double newState1, double newState2) noexcept
+    {
+        current = newCurrent;
+        s1 = newState1;
+        s2 = newState2;
+    }
+
+    /** The glide has come so close to the target (every coefficient within 1e-12,
+        the filters' own rounding in double) that it ends there: from then on the
+        band runs without the per-sample glide. */
+    static bool hasConverged (const BiquadCoefficients& c, const BiquadCoefficients& t) noexcept
+    {
+        constexpr double closeEnough = 1.0e-12;
+        const auto near = [] (double a, double b) { return std::abs (a - b) <= closeEnough; };
+        return near (c.b0, t.b0) && near (c.b1, t.b1) && near (c.b2, t.b2) && near (c.a1, t.a1) && near (c.a2, t.a2);
+    }
+
 private:
     BiquadCoefficients current, target;
     double s1 = 0.0, s2 = 0.0;

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include "dsp/BiquadCoefficients.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace reference
+{
+
+/**
+    One equaliser band on one channel: a transposed direct-form II biquad whose
+    coefficients glide towards their target with a 5 ms one-pole, one step per
+    sample, so that a moving control never makes the filter jump.
+*/
+class SmoothedBiquad
+{
+public:
+    /** Time constant of the coefficient glide, in seconds. */
+    static constexpr double glideSeconds = 0.005;
+
+    /** A unity filter gliding at the 44.1 kHz rate, not yet set. */
+    SmoothedBiquad() noexcept { setSmoothing (44100.0); }
+
+    /** The one-pole coefficient for a rate: c = e^(-1 / (0.005 * max(sampleRate, 1))). */
+    void setSmoothing (double sampleRate) noexcept
+    {
+        smoothing = std::exp (-1.0 / (glideSeconds * std::max (sampleRate, 1.0)));
+        oneMinusSmoothing = 1.0 - smoothing;
+    }
+
+    /** States zeroed, current coefficients set to the last target, record not set. */
+    void reset() noexcept
+    {
+        s1 = s2 = 0.0;
+        current = target;
+        set = false;
+    }
+
+    /** New target; the first one after reset() is also taken as current (no glide). */
+    void setTarget (const BiquadCoefficients& newTarget) noexcept
+    {
+        target = newTarget;
+
+        if (! set)
+        {
+            current = newTarget;
+            set = true;
+        }
+    }
+
+    /** One glide step, then one sample through the filter. */
+    float processSample (float input) noexcept
+    {
+        current.b0 = smoothing * current.b0 + oneMinusSmoothing * target.b0;
+        current.b1 = smoothing * current.b1 + oneMinusSmoothing * target.b1;
+        current.b2 = smoothing * current.b2 + oneMinusSmoothing * target.b2;
+        current.a1 = smoothing * current.a1 + oneMinusSmoothing * target.a1;
+        current.a2 = smoothing * current.a2 + oneMinusSmoothing * target.a2;
+
+        const auto x = static_cast<double> (input);
+        const auto y = current.b0 * x + s1;
+        s1 = current.b1 * x - current.a1 * y + s2;
+        s2 = current.b2 * x - current.a2 * y;
+        return static_cast<float> (y);
+    }
+
+    /** Filters n samples in place: the same arithmetic as n calls of processSample. */
+    void processBlock (float* samples, size_t n) noexcept
+    {
+        auto c = current;
+        const auto t = target;
+        const auto k = smoothing, m = oneMinusSmoothing;
+        auto z1 = s1, z2 = s2;
+
+        for (size_t i = 0; i < n; ++i)
+        {
+            c.b0 = k * c.b0 + m * t.b0;
+            c.b1 = k * c.b1 + m * t.b1;
+            c.b2 = k * c.b2 + m * t.b2;
+            c.a1 = k * c.a1 + m * t.a1;
+            c.a2 = k * c.a2 + m * t.a2;
+
+            const auto x = static_cast<double> (samples[i]);
+            const auto y = c.b0 * x + z1;
+            z1 = c.b1 * x - c.a1 * y + z2;
+            z2 = c.b2 * x - c.a2 * y;
+            samples[i] = static_cast<float> (y);
+        }
+
+        current = c;
+        s1 = z1;
+        s2 = z2;
+    }
+
+    /** The coefficients in use, part-way along the glide. */
+    const BiquadCoefficients& getCurrent() const noexcept { return current; }
+
+    /** The coefficients last computed, which the glide approaches. */
+    const BiquadCoefficients& getTarget() const noexcept { return target; }
+
+    /** The glide's one-pole coefficient. */
+    double getSmoothing() const noexcept { return smoothing; }
+
+    /** False until the first target after reset(). */
+    bool isSet() const noexcept { return set; }
+
+    /** The two filter states. */
+    double getState1() const noexcept { return s1; }
+    double getState2() const noexcept { return s2; }
+
+private:
+    BiquadCoefficients current, target;
+    double s1 = 0.0, s2 = 0.0;
+    double smoothing = 0.0, oneMinusSmoothing = 1.0;
+    bool set = false;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SmoothedBiquad)
+};
+} // namespace reference
