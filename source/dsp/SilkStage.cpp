@@ -378,9 +378,15 @@ void SilkStage::saturate (float* left, float* right, size_t numSamples, size_t s
     const auto inverseScale = DoublePair::broadcast (1.0 / static_cast<double> (curveScale));
     const auto bias = DoublePair::broadcast (static_cast<double> (curveBias));
     const auto offset = DoublePair::broadcast (curveOffset);
-    const auto feedback = DoublePair::broadcast (static_cast<double> (feedbackAmount));
     const auto keep = DoublePair::broadcast (static_cast<double> (feedbackSmoothing));
     const auto take = DoublePair::broadcast (1.0 - static_cast<double> (feedbackSmoothing));
+
+    // scale (feedback fb + drive h + bias), and take (tanh - offset) / scale, regrouped.
+    const auto feedbackIn = scale * DoublePair::broadcast (static_cast<double> (feedbackAmount));
+    const auto scaledDrive = scale * driveGain;
+    const auto scaledBias = scale * bias;
+    const auto feedbackOut = take * inverseScale;
+    const auto feedbackOffset = feedbackOut * offset;
 
     auto fb = pairOf (feedbackState);
     auto dc = pairOf (dcTrackerState);
@@ -392,8 +398,13 @@ void SilkStage::saturate (float* left, float* right, size_t numSamples, size_t s
         const auto x = loadSamples (left + i * stride, right + i * stride);
         const auto h = emphasised ? biquadStep (preEmphasis, x, pre1, pre2) : x;
 
-        auto s = (FastMath::tanh (scale * (feedback * fb + driveGain * h + bias)) - offset) * inverseScale;
-        fb = keep * fb + take * s;
+        // The feedback loop waits for each tanh, so the work on it is kept short: the
+        // part of the curve's argument that does not depend on the feedback, and the
+        // part of the new feedback that does not depend on the curve, are computed
+        // beside it.
+        const auto t = FastMath::tanh (feedbackIn * fb + (scaledDrive * h + scaledBias));
+        fb = (keep * fb - feedbackOffset) + feedbackOut * t;
+        auto s = (t - offset) * inverseScale;
 
         // What the asymmetric curve leaves as a slow offset is tracked and removed.
         dc = d * dc + oneMinusD * s;
