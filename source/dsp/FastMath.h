@@ -4,7 +4,7 @@
 
 /**
     Exponential, logarithm and hyperbolic tangent for the audio thread, accurate to
-    far better than float precision (relative errors below 1e-9) at a fraction of
+    far better than float precision (relative errors below 1e-10) at a fraction of
     the standard library's cost, and for two channels at once where that helps.
 
     All three reduce their argument to a small interval and use a short series there:

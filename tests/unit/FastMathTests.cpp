@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <iostream>
 
 namespace
 {
@@ -44,20 +45,22 @@ TEST (FastMath, AgreesWithTheLibraryToFarBelowFloatRounding)
         std::function<double (double)> fast, library;
         double from, to;
         bool bothSigns;
+        double bound;
     };
 
     const Case cases[] = {
         // Through the series, the exponential form and the clamp.
-        { "tanh", [] (double x) { return FastMath::tanh (x); }, [] (double x) { return std::tanh (x); }, 1.0e-12, 40.0, true },
+        { "tanh", [] (double x) { return FastMath::tanh (x); }, [] (double x) { return std::tanh (x); }, 1.0e-12, 40.0, true, 1.0e-10 },
         // Every gain and level the compressor computes: -240 .. +240 dB.
-        { "exp2", [] (double x) { return FastMath::exp2 (x); }, [] (double x) { return std::exp2 (x); }, 1.0e-9, 40.0, true },
-        { "log2", [] (double x) { return FastMath::log2 (x); }, [] (double x) { return std::log2 (x); }, 1.0e-30, 1.0e30, false },
+        { "exp2", [] (double x) { return FastMath::exp2 (x); }, [] (double x) { return std::exp2 (x); }, 1.0e-9, 40.0, true, 3.0e-11 },
+        { "log2", [] (double x) { return FastMath::log2 (x); }, [] (double x) { return std::log2 (x); }, 1.0e-30, 1.0e30, false, 2.0e-10 },
     };
 
     for (const auto& c : cases)
     {
         const auto worst = relativeError (c.fast, c.library, c.from, c.to, 1.0001, c.bothSigns);
-        EXPECT_LT (worst.error, 1.0e-9) << c.name << " at x = " << worst.at;
+        EXPECT_LT (worst.error, c.bound) << c.name << " at x = " << worst.at;
+        std::cout << "[ measure ] " << c.name << ": largest relative error " << worst.error << " at x = " << worst.at << "\n";
     }
 
     // log2 near 1, where its value passes through 0: absolute error.
