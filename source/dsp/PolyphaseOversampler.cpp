@@ -5,6 +5,85 @@
 namespace
 {
     using FloatPair = SimdPair<float>;
+
+    // Four floats processed as one: the left and right channel of the direct path and
+    // of the delayed path.
+   #if ORVANE_SIMD_PAIR_SSE2
+    struct Quad
+    {
+        __m128 v;
+
+        static Quad load (const float* p) noexcept { return { _mm_loadu_ps (p) }; }
+        void store (float* p) const noexcept { _mm_storeu_ps (p, v); }
+
+        // Both channels of one frame in the low and the high half.
+        static Quad twice (const float* frame) noexcept
+        {
+            const auto pair = _mm_castpd_ps (_mm_load_sd (reinterpret_cast<const double*> (frame)));
+            return { _mm_movelh_ps (pair, pair) };
+        }
+
+        static Quad twice (const float* a, const float* b) noexcept
+        {
+            const auto pair = _mm_unpacklo_ps (_mm_load_ss (a), _mm_load_ss (b));
+            return { _mm_movelh_ps (pair, pair) };
+        }
+
+        friend Quad operator+ (Quad a, Quad b) noexcept { return { _mm_add_ps (a.v, b.v) }; }
+        friend Quad operator- (Quad a, Quad b) noexcept { return { _mm_sub_ps (a.v, b.v) }; }
+        friend Quad operator* (Quad a, Quad b) noexcept { return { _mm_mul_ps (a.v, b.v) }; }
+
+        FloatPair low() const noexcept { return { v }; }
+        FloatPair high() const noexcept { return { _mm_movehl_ps (v, v) }; }
+
+        Quad withLow (FloatPair p) const noexcept { return { _mm_shuffle_ps (p.v, v, _MM_SHUFFLE (3, 2, 1, 0)) }; }
+    };
+   #else
+    struct Quad
+    {
+        float x[4];
+
+        static Quad load (const float* p) noexcept { return { { p[0], p[1], p[2], p[3] } }; }
+        void store (float* p) const noexcept { std::copy (x, x + 4, p); }
+        static Quad twice (const float* f) noexcept { return { { f[0], f[1], f[0], f[1] } }; }
+        static Quad twice (const float* a, const float* b) noexcept { return { { *a, *b, *a, *b } }; }
+
+        friend Quad operator+ (Quad a, Quad b) noexcept { return { { a.x[0] + b.x[0], a.x[1] + b.x[1], a.x[2] + b.x[2], a.x[3] + b.x[3] } }; }
+        friend Quad operator- (Quad a, Quad b) noexcept { return { { a.x[0] - b.x[0], a.x[1] - b.x[1], a.x[2] - b.x[2], a.x[3] - b.x[3] } }; }
+        friend Quad operator* (Quad a, Quad b) noexcept { return { { a.x[0] * b.x[0], a.x[1] * b.x[1], a.x[2] * b.x[2], a.x[3] * b.x[3] } }; }
+
+        FloatPair low() const noexcept { return FloatPair::make (x[0], x[1]); }
+        FloatPair high() const noexcept { return FloatPair::make (x[2], x[3]); }
+        Quad withLow (FloatPair p) const noexcept { return { { p.lane0(), p.lane1(), x[2], x[3] } }; }
+    };
+   #endif
+
+    // One sample through both paths: the shared sections in four lanes, then the
+    // direct path's remaining sections in the low two.
+    inline Quad bothPaths (Quad x, const float* paired, float* state, size_t pairedCount, const float* extra,
+                           float* extraState, size_t extraCount) noexcept
+    {
+        for (size_t n = 0; n < pairedCount; ++n)
+        {
+            const auto alpha = Quad::load (paired + 4 * n);
+            const auto y = alpha * x + Quad::load (state + 4 * n);
+            (x - alpha * y).store (state + 4 * n);
+            x = y;
+        }
+
+        auto direct = x.low();
+
+        for (size_t n = 0; n < extraCount; ++n)
+        {
+            const auto alpha = FloatPair::broadcast (extra[n]);
+            const auto v = FloatPair::loadFrame (extraState + 2 * n);
+            const auto y = alpha * direct + v;
+            (direct - alpha * y).storeFrame (extraState + 2 * n);
+            direct = y;
+        }
+
+        return x.withLow (direct);
+    }
     using Structure = juce::dsp::FilterDesign<float>::IIRPolyphaseAllpassStructure;
 
     // The framework's maximum-quality settings for its polyphase IIR oversampler:
@@ -83,30 +162,15 @@ namespace
 
     // Values within 1e-8 of zero become zero, as the framework's oversampler does
     // with its states after every block to keep them out of the denormal range.
-    void snapToZero (std::vector<FloatPair>& states) noexcept
+    void snapToZero (std::vector<float>& states) noexcept
     {
         constexpr float tiny = 1.0e-8f;
-        const auto above = FloatPair::broadcast (tiny), below = FloatPair::broadcast (-tiny);
-        const auto zero = FloatPair::broadcast (0.0f);
 
         for (auto& x : states)
-            x = FloatPair::select (FloatPair::greaterThan (x, above), x,
-                                   FloatPair::select (FloatPair::greaterThan (below, x), x, zero));
+            if (! (x < -tiny || x > tiny))
+                x = 0.0f;
     }
 
-    // One sample through a cascade of allpass sections y = a x + v, v' = x - a y.
-    inline FloatPair allpassCascade (FloatPair x, const float* coefficients, FloatPair* state, size_t count) noexcept
-    {
-        for (size_t n = 0; n < count; ++n)
-        {
-            const auto alpha = FloatPair::broadcast (coefficients[n]);
-            const auto y = alpha * x + state[n];
-            state[n] = x - alpha * y;
-            x = y;
-        }
-
-        return x;
-    }
 }
 
 float PolyphaseOversampler::designStage (Stage& stage, float twUp, float stopUp, float twDown, float stopDown)
@@ -116,8 +180,23 @@ float PolyphaseOversampler::designStage (Stage& stage, float twUp, float stopUp,
 
     coefficientsOf (up, stage.upDirect, stage.upDelayed);
     coefficientsOf (down, stage.downDirect, stage.downDelayed);
-    stage.upState.assign (stage.upDirect.size() + stage.upDelayed.size(), FloatPair::broadcast (0.0f));
-    stage.downState.assign (stage.downDirect.size() + stage.downDelayed.size(), FloatPair::broadcast (0.0f));
+
+    // The design gives the direct path as many sections as the delayed one, or one more.
+    jassert (stage.upDirect.size() >= stage.upDelayed.size() && stage.downDirect.size() >= stage.downDelayed.size());
+
+    const auto pairUp = [] (const std::vector<float>& direct, const std::vector<float>& delayed, std::vector<float>& paired)
+    {
+        paired.clear();
+        for (size_t n = 0; n < delayed.size(); ++n)
+            paired.insert (paired.end(), { direct[n], direct[n], delayed[n], delayed[n] });
+    };
+
+    pairUp (stage.upDirect, stage.upDelayed, stage.upPaired);
+    pairUp (stage.downDirect, stage.downDelayed, stage.downPaired);
+    stage.upState.assign (stage.upPaired.size(), 0.0f);
+    stage.downState.assign (stage.downPaired.size(), 0.0f);
+    stage.upExtraState.assign (2 * (stage.upDirect.size() - stage.upDelayed.size()), 0.0f);
+    stage.downExtraState.assign (2 * (stage.downDirect.size() - stage.downDelayed.size()), 0.0f);
 
     auto latency = latencyOf (up);
     latency += latencyOf (down);
@@ -167,9 +246,10 @@ void PolyphaseOversampler::reset() noexcept
 {
     for (auto& stage : stages)
     {
-        std::fill (stage.upState.begin(), stage.upState.end(), FloatPair::broadcast (0.0f));
-        std::fill (stage.downState.begin(), stage.downState.end(), FloatPair::broadcast (0.0f));
-        stage.downDelay = FloatPair::broadcast (0.0f);
+        for (auto* states : { &stage.upState, &stage.downState, &stage.upExtraState, &stage.downExtraState })
+            std::fill (states->begin(), states->end(), 0.0f);
+
+        stage.downDelay = {};
     }
 
     thiranInput = FloatPair::broadcast (0.0f);
@@ -189,20 +269,22 @@ float* PolyphaseOversampler::processUp (const float* left, const float* right, s
     for (size_t s = 0; s < stages.size(); ++s)
     {
         auto& stage = stages[s];
-        const auto directCount = stage.upDirect.size();
-        const auto delayedCount = stage.upDelayed.size();
-        auto* direct = stage.upState.data();
-        auto* delayed = direct + directCount;
+        const auto pairedCount = stage.upDelayed.size();
+        const auto extraCount = stage.upDirect.size() - pairedCount;
+        const auto* extra = stage.upDirect.data() + pairedCount;
         auto* out = stage.buffer.data();
 
+        // Each input frame feeds both paths; their outputs are the frames 2i and 2i + 1.
         for (size_t i = 0; i < count; ++i)
         {
-            const auto x = s == 0 ? FloatPair::load (left + i, right + i) : FloatPair::loadFrame (source + 2 * i);
-            allpassCascade (x, stage.upDirect.data(), direct, directCount).storeFrame (out + 4 * i);
-            allpassCascade (x, stage.upDelayed.data(), delayed, delayedCount).storeFrame (out + 4 * i + 2);
+            const auto x = s == 0 ? Quad::twice (left + i, right + i) : Quad::twice (source + 2 * i);
+            bothPaths (x, stage.upPaired.data(), stage.upState.data(), pairedCount, extra, stage.upExtraState.data(),
+                       extraCount)
+                .store (out + 4 * i);
         }
 
         snapToZero (stage.upState);
+        snapToZero (stage.upExtraState);
         source = out;
         count *= 2;
     }
@@ -223,23 +305,21 @@ void PolyphaseOversampler::processDown (float* left, float* right, size_t n) noe
     for (size_t s = stages.size(); s-- > 0;)
     {
         auto& stage = stages[s];
-        const auto directCount = stage.downDirect.size();
-        const auto delayedCount = stage.downDelayed.size();
-        auto* direct = stage.downState.data();
-        auto* delayed = direct + directCount;
+        const auto pairedCount = stage.downDelayed.size();
+        const auto extraCount = stage.downDirect.size() - pairedCount;
+        const auto* extra = stage.downDirect.data() + pairedCount;
         const auto* in = stage.buffer.data();
         auto* out = s > 0 ? stages[s - 1].buffer.data() : nullptr;
         const auto count = n << s;
-        auto delay = stage.downDelay;
+        auto delay = FloatPair::loadFrame (stage.downDelay.data());
 
+        // Frames 2i and 2i + 1 go through the direct and the delayed path together.
         for (size_t i = 0; i < count; ++i)
         {
-            const auto directOut = allpassCascade (FloatPair::loadFrame (in + 4 * i), stage.downDirect.data(), direct,
-                                                   directCount);
-            const auto delayedOut = allpassCascade (FloatPair::loadFrame (in + 4 * i + 2), stage.downDelayed.data(),
-                                                    delayed, delayedCount);
-            auto y = (delay + directOut) * half;
-            delay = delayedOut;
+            const auto paths = bothPaths (Quad::load (in + 4 * i), stage.downPaired.data(), stage.downState.data(),
+                                          pairedCount, extra, stage.downExtraState.data(), extraCount);
+            auto y = (delay + paths.low()) * half;
+            delay = paths.high();
 
             if (out != nullptr)
             {
@@ -260,7 +340,8 @@ void PolyphaseOversampler::processDown (float* left, float* right, size_t n) noe
             }
         }
 
-        stage.downDelay = delay;
+        delay.storeFrame (stage.downDelay.data());
         snapToZero (stage.downState);
+        snapToZero (stage.downExtraState);
     }
 }

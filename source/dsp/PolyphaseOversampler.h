@@ -54,12 +54,20 @@ public:
     void processDown (float* left, float* right, size_t n) noexcept;
 
 private:
+    /**
+        One 2x stage. Its two allpass cascades (the direct and the delayed path) run
+        side by side, section n of one beside section n of the other, so that the
+        left and right channels of both paths share one four-lane register; the direct
+        path's last section (it may have one more) runs in two lanes.
+    */
     struct Stage
     {
-        std::vector<float> upDirect, upDelayed, downDirect, downDelayed;   // allpass coefficients
-        std::vector<SimdPair<float>> upState, downState;                   // one per section
-        SimdPair<float> downDelay;                                         // the delayed path's last output
-        std::vector<float> buffer;                                         // this stage's interleaved output
+        std::vector<float> upDirect, upDelayed, downDirect, downDelayed;   // allpass coefficients per path
+        std::vector<float> upPaired, downPaired;      // per shared section: direct, direct, delayed, delayed
+        std::vector<float> upState, downState;        // per shared section: four lanes, as above
+        std::vector<float> upExtraState, downExtraState; // the direct path's remaining sections: two lanes each
+        std::array<float, 2> downDelay {};            // the delayed path's last output, per channel
+        std::vector<float> buffer;                    // this stage's interleaved output
     };
 
     static float designStage (Stage& stage, float transitionUp, float stopbandUpDb, float transitionDown,
