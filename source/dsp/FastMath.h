@@ -8,8 +8,8 @@
     the standard library's cost, and for two channels at once where that helps.
 
     All three reduce their argument to a small interval and use a short series there:
-    2^x = 2^n e^z with n the nearest integer to x and |z| <= ln 2 / 2, the Taylor
-    series of e^z to the ninth power evaluated in Estrin's order (fewer dependent
+    2^x = 2^n e^z with n the nearest integer to x and z = (x - n) ln 2, |z| <= ln 2 / 2,
+    the Taylor series of e^z to the ninth power evaluated in Estrin's order (fewer dependent
     steps, which matters in feedback loops that wait for each result); log2 x from
     the exponent bits and 2 atanh((m - 1) / (m + 1)) for the mantissa m in
     [sqrt 1/2, sqrt 2).
@@ -26,18 +26,22 @@ public:
         constexpr double ln2 = 0.69314718055994531;
 
         const auto n = P::roundToInteger (x);
-        const auto z = (x - n) * P::broadcast (ln2);
+        const auto f = x - n;
 
-        // e^z = sum z^k / k!, k = 0 .. 9.
-        const auto z2 = z * z;
-        const auto z4 = z2 * z2;
-        const auto z8 = z4 * z4;
-        const auto t01 = P::broadcast (1.0) + z;
-        const auto t23 = P::broadcast (1.0 / 2.0) + z * P::broadcast (1.0 / 6.0);
-        const auto t45 = P::broadcast (1.0 / 24.0) + z * P::broadcast (1.0 / 120.0);
-        const auto t67 = P::broadcast (1.0 / 720.0) + z * P::broadcast (1.0 / 5040.0);
-        const auto t89 = P::broadcast (1.0 / 40320.0) + z * P::broadcast (1.0 / 362880.0);
-        const auto expZ = (t01 + z2 * t23) + z4 * (t45 + z2 * t67) + z8 * t89;
+        // 2^f = e^(f ln 2) = sum (f ln 2)^k / k!, k = 0 .. 9, with ln 2 folded into the
+        // coefficients (one multiplication less on the way to the result).
+        constexpr double c1 = ln2, c2 = c1 * ln2 / 2.0, c3 = c2 * ln2 / 3.0, c4 = c3 * ln2 / 4.0,
+                         c5 = c4 * ln2 / 5.0, c6 = c5 * ln2 / 6.0, c7 = c6 * ln2 / 7.0, c8 = c7 * ln2 / 8.0,
+                         c9 = c8 * ln2 / 9.0;
+        const auto f2 = f * f;
+        const auto f4 = f2 * f2;
+        const auto f8 = f4 * f4;
+        const auto t01 = P::broadcast (1.0) + f * P::broadcast (c1);
+        const auto t23 = P::broadcast (c2) + f * P::broadcast (c3);
+        const auto t45 = P::broadcast (c4) + f * P::broadcast (c5);
+        const auto t67 = P::broadcast (c6) + f * P::broadcast (c7);
+        const auto t89 = P::broadcast (c8) + f * P::broadcast (c9);
+        const auto expZ = (t01 + f2 * t23) + f4 * (t45 + f2 * t67) + f8 * t89;
 
         return expZ * P::exp2OfInteger (n);
     }
