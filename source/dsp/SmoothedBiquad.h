@@ -8,9 +8,11 @@
 #include <cmath>
 
 /**
-    One equaliser band on one channel: a transposed direct-form II biquad whose
-    coefficients glide towards their target with a 5 ms one-pole, one step per
-    sample, so that a moving control never makes the filter jump.
+    One equaliser band on one channel: the record of a transposed direct-form II
+    biquad whose coefficients glide towards their target with a 5 ms one-pole, one
+    step per sample, so that a moving control never makes the filter jump. The
+    equaliser runs the filters of both channels together and hands back their
+    coefficients and states through restore().
 */
 class SmoothedBiquad
 {
@@ -46,50 +48,6 @@ public:
             current = newTarget;
             set = true;
         }
-    }
-
-    /** One glide step, then one sample through the filter. */
-    float processSample (float input) noexcept
-    {
-        current.b0 = smoothing * current.b0 + oneMinusSmoothing * target.b0;
-        current.b1 = smoothing * current.b1 + oneMinusSmoothing * target.b1;
-        current.b2 = smoothing * current.b2 + oneMinusSmoothing * target.b2;
-        current.a1 = smoothing * current.a1 + oneMinusSmoothing * target.a1;
-        current.a2 = smoothing * current.a2 + oneMinusSmoothing * target.a2;
-
-        const auto x = static_cast<double> (input);
-        const auto y = current.b0 * x + s1;
-        s1 = current.b1 * x - current.a1 * y + s2;
-        s2 = current.b2 * x - current.a2 * y;
-        return static_cast<float> (y);
-    }
-
-    /** Filters n samples in place: the same arithmetic as n calls of processSample. */
-    void processBlock (float* samples, size_t n) noexcept
-    {
-        auto c = current;
-        const auto t = target;
-        const auto k = smoothing, m = oneMinusSmoothing;
-        auto z1 = s1, z2 = s2;
-
-        for (size_t i = 0; i < n; ++i)
-        {
-            c.b0 = k * c.b0 + m * t.b0;
-            c.b1 = k * c.b1 + m * t.b1;
-            c.b2 = k * c.b2 + m * t.b2;
-            c.a1 = k * c.a1 + m * t.a1;
-            c.a2 = k * c.a2 + m * t.a2;
-
-            const auto x = static_cast<double> (samples[i]);
-            const auto y = c.b0 * x + z1;
-            z1 = c.b1 * x - c.a1 * y + z2;
-            z2 = c.b2 * x - c.a2 * y;
-            samples[i] = static_cast<float> (y);
-        }
-
-        current = c;
-        s1 = z1;
-        s2 = z2;
     }
 
     /** The coefficients in use, part-way along the glide. */

@@ -6,7 +6,7 @@
 #include "reference/Filters.h"
 #include "reference/ParametricEQ.h"
 #include "reference/SilkStage.h"
-#include "reference/StereoStage.h"
+#include "dsp/StereoStage.h"
 
 namespace reference
 {
@@ -18,7 +18,8 @@ namespace reference
     this is what it is compared with.
 
     It reads the parameters from a processor's value tree state, once per block, the
-    way the processor does. Meters and bypass are not modelled.
+    way the processor does. Meters and bypass are not modelled. The stereo stage and
+    the channel tolerances were never rewritten, so it uses the product's own.
 */
 class Chain
 {
@@ -47,7 +48,7 @@ private:
     reference::ParametricEQ equaliser;
     reference::CompressorLimiter compressor;
     reference::SilkStage silk;
-    reference::StereoStage stereo;
+    StereoStage stereo;
 
     juce::SmoothedValue<float> inputGain { 1.0f }, outputGain { 1.0f };
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Multiplicative> channelTrim { 1.0f };
