@@ -22,6 +22,9 @@ namespace
 
 Filters::Filters()
 {
+    // Usable before prepare(): two channels at 44.1 kHz.
+    s1.assign (numChannels, 0.0f);
+    s2.assign (numChannels, 0.0f);
     updateCoefficients();
 }
 
