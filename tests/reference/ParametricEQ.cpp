@@ -6,99 +6,9 @@
 namespace reference
 {
 
-namespace
-{
-    constexpr double minimumLinearGain = 1.0e-15;
-    constexpr double minimumFormulaHz = 2.0;
+// The coefficient formulas were never rewritten: the reference uses the product's.
+using ProductEQ = ::ParametricEQ;
 
-    struct BandTerms
-    {
-        double A, cs, sn;
-        bool unity;
-    };
-
-    // A, cos w and sin w of one band, and whether the band is the unity filter.
-    //
-    // The band frequencies are clamped to 20 kHz, not to half the sample rate. At
-    // Nyquist the shelf and bell formulas degenerate to unity (sin w = 0 makes the
-    // numerator equal the denominator, with a double pole on the unit circle at
-    // z = -1), and above it (the 16 kHz shelf at 32 kHz with a tolerance multiplier
-    // above 1, any band past fs / 2 at low rates) sin w < 0 puts a pole outside the
-    // unit circle and the output grows without bound. Unity is the limit the
-    // formulas approach at Nyquist, so that is what such a band becomes. The guard
-    // never acts at 44.1 kHz and above, where 20 kHz keeps w below 2.85.
-    BandTerms bandTerms (double sampleRate, float frequency, float gainDb) noexcept
-    {
-        const auto gain = juce::Decibels::decibelsToGain (static_cast<double> (gainDb));
-        const auto A = std::sqrt (std::max (gain, minimumLinearGain));
-        const auto w = juce::MathConstants<double>::twoPi * std::max (static_cast<double> (frequency), minimumFormulaHz)
-                       / sampleRate;
-        const bool unity = ! (w < juce::MathConstants<double>::pi - ParametricEQ::nyquistGuardRadians);
-        return { A, std::cos (w), std::sin (w), unity };
-    }
-
-    // Divides by a0 the way the framework's IIR::Coefficients does (multiplying by
-    // 1 / a0), without its heap-allocated coefficient array.
-    BiquadCoefficients normalise (double b0, double b1, double b2, double a0, double a1, double a2) noexcept
-    {
-        const auto inv = a0 != 0.0 ? 1.0 / a0 : 0.0;
-        return { b0 * inv, b1 * inv, b2 * inv, a1 * inv, a2 * inv };
-    }
-}
-
-//==============================================================================
-BiquadCoefficients ParametricEQ::lowShelfCoefficients (double fs, float frequency, float q, float gainDb) noexcept
-{
-    const auto t = bandTerms (fs, frequency, gainDb);
-    if (t.unity)
-        return BiquadCoefficients::identity();
-
-    const auto A = t.A, cs = t.cs;
-    const auto beta = t.sn * std::sqrt (A) / static_cast<double> (q);
-
-    return normalise (A * ((A + 1.0) - (A - 1.0) * cs + beta),
-                      2.0 * A * ((A - 1.0) - (A + 1.0) * cs),
-                      A * ((A + 1.0) - (A - 1.0) * cs - beta),
-                      (A + 1.0) + (A - 1.0) * cs + beta,
-                      -2.0 * ((A - 1.0) + (A + 1.0) * cs),
-                      (A + 1.0) + (A - 1.0) * cs - beta);
-}
-
-BiquadCoefficients ParametricEQ::highShelfCoefficients (double fs, float frequency, float q, float gainDb) noexcept
-{
-    const auto t = bandTerms (fs, frequency, gainDb);
-    if (t.unity)
-        return BiquadCoefficients::identity();
-
-    const auto A = t.A, cs = t.cs;
-    const auto beta = t.sn * std::sqrt (A) / static_cast<double> (q);
-
-    return normalise (A * ((A + 1.0) + (A - 1.0) * cs + beta),
-                      -2.0 * A * ((A - 1.0) + (A + 1.0) * cs),
-                      A * ((A + 1.0) + (A - 1.0) * cs - beta),
-                      (A + 1.0) - (A - 1.0) * cs + beta,
-                      2.0 * ((A - 1.0) - (A + 1.0) * cs),
-                      (A + 1.0) - (A - 1.0) * cs - beta);
-}
-
-BiquadCoefficients ParametricEQ::peakCoefficients (double fs, float frequency, float q, float gainDb) noexcept
-{
-    const auto t = bandTerms (fs, frequency, gainDb);
-    if (t.unity)
-        return BiquadCoefficients::identity();
-
-    const auto A = t.A, cs = t.cs;
-    const auto alpha = t.sn / (2.0 * static_cast<double> (q));
-
-    return normalise (1.0 + alpha * A,
-                      -2.0 * cs,
-                      1.0 - alpha * A,
-                      1.0 + alpha / A,
-                      -2.0 * cs,
-                      1.0 - alpha / A);
-}
-
-//==============================================================================
 void ParametricEQ::prepare (double newSampleRate, int channels) noexcept
 {
     sampleRate = newSampleRate;
@@ -146,11 +56,11 @@ void ParametricEQ::recompute (const EqSettings& s) noexcept
     const auto& gm = s.gainMultipliers;
 
     const std::array<BiquadCoefficients, numBands> coefficients {
-        lowShelfCoefficients (fs, clampHz (s.lfFreq * fm[0]), EqSettings::shelfQ, s.lfGain * gm[0]),
-        peakCoefficients (fs, clampHz (s.mfFreq * fm[1]), s.mfQ, s.mfGain * gm[1]),
-        highShelfCoefficients (fs, clampHz (s.hfFreq * fm[2]), EqSettings::shelfQ, s.hfGain * gm[2]),
-        peakCoefficients (fs, clampHz (s.lfCompanionFreq), s.lfCompanionQ, s.lfCompanionGain),
-        peakCoefficients (fs, clampHz (s.hfCompanionFreq), s.hfCompanionQ, s.hfCompanionGain),
+        ProductEQ::lowShelfCoefficients (fs, clampHz (s.lfFreq * fm[0]), EqSettings::shelfQ, s.lfGain * gm[0]),
+        ProductEQ::peakCoefficients (fs, clampHz (s.mfFreq * fm[1]), s.mfQ, s.mfGain * gm[1]),
+        ProductEQ::highShelfCoefficients (fs, clampHz (s.hfFreq * fm[2]), EqSettings::shelfQ, s.hfGain * gm[2]),
+        ProductEQ::peakCoefficients (fs, clampHz (s.lfCompanionFreq), s.lfCompanionQ, s.lfCompanionGain),
+        ProductEQ::peakCoefficients (fs, clampHz (s.hfCompanionFreq), s.hfCompanionQ, s.hfCompanionGain),
     };
 
     for (size_t b = 0; b < numBands; ++b)

@@ -4,6 +4,7 @@
 
 #include "dsp/BiquadCoefficients.h"
 #include "dsp/EqSettings.h"
+#include "dsp/ParametricEQ.h"
 #include "reference/SmoothedBiquad.h"
 
 #include <array>
@@ -67,20 +68,6 @@ public:
 
     /** Filters the first min(channel count, block channels) channels in place. */
     void process (juce::dsp::AudioBlock<float>& block) noexcept;
-
-    /**
-        The Audio EQ Cookbook's low shelf, high shelf and peaking bell (A the square
-        root of the linear gain), normalised by a0 and computed in double precision.
-        The gain is 0 at -100 dB and below, floored at 1e-15 before the square root;
-        the frequency is floored at 2 Hz inside the formulas.
-    */
-    static BiquadCoefficients lowShelfCoefficients (double sampleRate, float frequency, float q, float gainDb) noexcept;
-
-    /** See lowShelfCoefficients. */
-    static BiquadCoefficients highShelfCoefficients (double sampleRate, float frequency, float q, float gainDb) noexcept;
-
-    /** See lowShelfCoefficients. */
-    static BiquadCoefficients peakCoefficients (double sampleRate, float frequency, float q, float gainDb) noexcept;
 
     /** One band on one channel. */
     const SmoothedBiquad& getBand (int band, int channel) const noexcept

@@ -10,14 +10,6 @@ namespace
 {
     constexpr float percent = 0.01f;
 
-    // Drive and mix grow with the amount; the compensation follows the drive so that
-    // the loudness stays roughly constant.
-    constexpr float baseDrive = 1.12f;
-    constexpr float driveRange = 2.8f;
-    constexpr float baseMix = 0.2f;
-    constexpr float mixRange = 0.45f;
-    constexpr float compensationSlope = 0.45f;
-
     // Below this amount the stage counts as adding nothing audible to the display.
     constexpr float addedSignalThreshold = 0.0001f;
 
@@ -94,14 +86,6 @@ namespace
 }
 
 //==============================================================================
-SilkStage::BlockConstants SilkStage::computeBlockConstants (int mode, float amount) noexcept
-{
-    const auto t = mode != modeOff ? amount : 0.0f;
-    const auto drive = baseDrive + driveRange * t;
-    const auto mix = baseMix + mixRange * t;
-    const auto compensation = 1.0f / (1.0f + compensationSlope * (driveRange * t + (baseDrive - 1.0f)));
-    return { t, drive, mix, compensation };
-}
 
 SilkStage::SilkStage() :
     dcTrackerCoefficient (dcTrackerCoefficientFor (oversampledRate)),
@@ -291,7 +275,7 @@ void SilkStage::processChunk (juce::dsp::AudioBlock<float>& block) noexcept
         dryDelayPos = (dryDelayPos + 1) & dryDelayMask;
     }
 
-    const auto constants = computeBlockConstants (mode, amount);
+    const auto constants = ::SilkStage::computeBlockConstants (mode, amount);
 
     if (k > 0)
     {

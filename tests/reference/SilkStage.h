@@ -2,6 +2,8 @@
 
 #include <juce_dsp/juce_dsp.h>
 
+#include "dsp/SilkStage.h"
+
 #include <array>
 #include <memory>
 #include <vector>
@@ -32,18 +34,6 @@ public:
         modeAir = 1,
         modeBody = 2
     };
-
-    /** The per-block gains the amount and mode give. */
-    struct BlockConstants
-    {
-        float amount;       ///< the effective amount: 0 in mode "Off"
-        float drive;        ///< gain into the saturator curve
-        float mix;          ///< share of the saturated signal in the output
-        float compensation; ///< output gain that offsets the louder wet signal
-    };
-
-    /** Drive, mix and output compensation for a mode and an amount in 0 .. 1. */
-    static BlockConstants computeBlockConstants (int mode, float amount) noexcept;
 
     /** Number of samples the dry delay ring holds; far more than the 8x latency. */
     static constexpr int dryDelaySize = 8192;
